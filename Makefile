@@ -1,0 +1,41 @@
+# Front door: `make test` installs what is missing, configures, builds and runs every test.
+.PHONY: all deps build test test-tsan test-release bench format tidy clean
+
+JOBS ?= $(shell nproc)
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+
+test: build
+	ctest --preset dev -j $(JOBS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j $(JOBS)
+
+test-release: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	ctest --preset release -j $(JOBS)
+
+# Speed figures; never part of the test run.
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target sonavel_bench_core
+	build/release/bin/sonavel_bench_core
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+tidy: build
+	git ls-files 'src/*.cpp' | xargs clang-tidy -p build/dev --quiet
+
+clean:
+	rm -rf build

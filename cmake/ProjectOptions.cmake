@@ -1,0 +1,26 @@
+# Compiler options shared by every target of the project, applied through INTERFACE
+# targets linked PRIVATE, so nothing leaks into consumers' flags.
+
+add_library(sonavel_warnings INTERFACE)
+target_compile_options(sonavel_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wold-style-cast
+  -Wnon-virtual-dtor -Woverloaded-virtual -Wnull-dereference -Wdouble-promotion
+  -Wformat=2 -Wimplicit-fallthrough)
+if(SONAVEL_WERROR)
+  target_compile_options(sonavel_warnings INTERFACE -Werror)
+endif()
+
+# Reproducible floating point: every product and sum is rounded as written.
+add_library(sonavel_fp INTERFACE)
+target_compile_options(sonavel_fp INTERFACE -ffp-contract=off -fno-fast-math)
+
+add_library(sonavel_sanitizers INTERFACE)
+if(SONAVEL_SANITIZE)
+  list(JOIN SONAVEL_SANITIZE "," _sonavel_san)
+  target_compile_options(sonavel_sanitizers INTERFACE
+    -fsanitize=${_sonavel_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(sonavel_sanitizers INTERFACE -fsanitize=${_sonavel_san})
+endif()
+
+add_library(sonavel_options INTERFACE)
+target_link_libraries(sonavel_options INTERFACE sonavel_warnings sonavel_fp sonavel_sanitizers)
