@@ -4,7 +4,7 @@
 add_library(sonavel_warnings INTERFACE)
 target_compile_options(sonavel_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wold-style-cast
-  -Wnon-virtual-dtor -Woverloaded-virtual -Wnull-dereference -Wdouble-promotion
+  -Wnon-virtual-dtor -Woverloaded-virtual -Wdouble-promotion
   -Wformat=2 -Wimplicit-fallthrough)
 if(SONAVEL_WERROR)
   target_compile_options(sonavel_warnings INTERFACE -Werror)

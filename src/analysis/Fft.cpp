@@ -37,7 +37,7 @@ void FftMagnitudes(float* pfBlock) {
     for (int jj = 0; jj < h; ++jj) {
       for (int i = jj; i < kFftLen; i += le) {
         const auto ui = static_cast<std::size_t>(i);
-        const auto up = static_cast<std::size_t>(i + h);
+        const std::size_t up = ui + static_cast<std::size_t>(h);
         const CComplex t = work[up] * u;
         work[up] = work[ui] - t;
         work[ui] += t;

@@ -41,7 +41,8 @@ bool IsCrossing(const float* x, std::int32_t nPrev, std::int32_t nCur, std::int3
 
 std::int32_t Next(std::int32_t nPos) { return nPos + 1 == kRingSize ? 0 : nPos + 1; }
 
-std::int32_t Wrap(std::int32_t nPos) { return ((nPos % kRingSize) + kRingSize) % kRingSize; }
+// Two positions before `nPos` (0 ... 204799), modulo the ring.
+std::int32_t TwoBefore(std::int32_t nPos) { return nPos >= 2 ? nPos - 2 : nPos - 2 + kRingSize; }
 
 // First window after a reset: samples 0 ... 511 and the features of position 0.
 void ComputeFirstWindow(const std::int16_t* pSamples) {
@@ -120,7 +121,7 @@ void UpdateRunning(const std::int16_t* pSamples) {
     nTail = Next(nTail);
     nOutPrev = Next(nOutPrev);
     nOutCur = Next(nOutCur);
-    nOutPrev2 = Wrap(nOutCur - 2);
+    nOutPrev2 = TwoBefore(nOutCur);
     nInCur = Next(nInCur);
     nInPrev = Next(nInPrev);
     nInPrev2 = Next(nInPrev2);
@@ -136,6 +137,17 @@ void UpdateRunning(const std::int16_t* pSamples) {
   g_nInPrev2 = nInPrev2;
   g_nWriteIndex.store(i, std::memory_order_relaxed);
   g_nCrossPos.store(n, std::memory_order_release);
+}
+
+// Positions and state back to their values at program start; the caller holds the lock.
+void ResetPositions() {
+  g_nWriteIndex.store(0, std::memory_order_relaxed);
+  g_nEnergyPos = 0;
+  g_nCrossPos.store(0, std::memory_order_relaxed);
+  g_nEnergyTail = -1;
+  g_nOutPrev = g_nOutCur = g_nOutPrev2 = -1;
+  g_nInCur = g_nInPrev = g_nInPrev2 = -1;
+  g_nHistoryState.store(-1, std::memory_order_release);
 }
 
 }  // namespace
@@ -164,18 +176,13 @@ void ProcessBuffer(const std::int16_t* pSamples) {
 
 void ResetHistory() {
   const std::lock_guard lock(g_historyMutex);
-  g_nWriteIndex.store(0, std::memory_order_relaxed);
-  g_nEnergyPos = 0;
-  g_nCrossPos.store(0, std::memory_order_relaxed);
-  g_nEnergyTail = -1;
-  g_nOutPrev = g_nOutCur = g_nOutPrev2 = -1;
-  g_nInCur = g_nInPrev = g_nInPrev2 = -1;
-  g_nHistoryState.store(-1, std::memory_order_release);
+  ResetPositions();
 }
 
+// Under one lock, so that no buffer lands between the reset and the clearing of the rings.
 void ClearHistory() {
-  ResetHistory();
   const std::lock_guard lock(g_historyMutex);
+  ResetPositions();
   for (std::int32_t k = 0; k < kRingStorage; ++k) {
     g_fSampleRing[k] = 0.0f;
     g_fZeroCrossRing[k] = 0.0f;

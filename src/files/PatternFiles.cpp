@@ -39,8 +39,9 @@ void AppendFloatLe(std::string& out, float fValue) {
 
 std::string ErrnoText(int nErr) { return std::error_code(nErr, std::generic_category()).message(); }
 
-// A name no other writer uses at the same time: the target's name, a process-wide counter
-// and a random tag.
+// A name in the target's folder that no other writer uses at the same time: a random tag
+// and a process-wide counter. It does not grow with the target's name, so a target whose
+// name is near the file system's limit still gets a temporary name that can be created.
 fs::path TemporaryNameFor(const fs::path& target) {
   static std::atomic<unsigned> s_nCounter{0};
   static const auto s_nTag = [] {
@@ -49,11 +50,9 @@ fs::path TemporaryNameFor(const fs::path& target) {
            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   }();
   char szSuffix[48];
-  std::snprintf(szSuffix, sizeof szSuffix, ".tmp-%016llx-%u",
+  std::snprintf(szSuffix, sizeof szSuffix, ".~%016llx-%u.tmp",
                 static_cast<unsigned long long>(s_nTag), s_nCounter.fetch_add(1));
-  fs::path temp = target;
-  temp += szSuffix;
-  return temp;
+  return target.parent_path() / szSuffix;
 }
 
 // Writes and closes; both results are checked.
