@@ -1,0 +1,241 @@
+#include "cli/SoundFileReader.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "analysis/SampleHistory.h"
+
+namespace {
+
+constexpr std::size_t kChunkFrames = 4096;
+constexpr int kMaxChannels = 1024;
+
+std::int16_t ToSample16(double dValue) {
+  const double dScaled = std::round(dValue * 32768.0);
+  if (!(dScaled > -32768.0)) {
+    return dScaled != dScaled ? std::int16_t{0} : std::int16_t{-32768};
+  }
+  if (dScaled >= 32767.0) {
+    return 32767;
+  }
+  return static_cast<std::int16_t>(dScaled);
+}
+
+}  // namespace
+
+struct CSoundFileReader::Impl {
+  SNDFILE* pFile = nullptr;
+  SF_INFO info{};
+  SRC_STATE* pResampler = nullptr;
+  bool bPassThrough = false;
+  bool bInputDone = false;  // the file has been read to its end
+  bool bFlushed = false;    // the resampler has given everything
+  std::string error;
+
+  std::vector<float> frames;  // one chunk as read, interleaved
+  std::vector<float> mono;    // the chunk averaged to mono
+  std::size_t nMonoPos = 0;   // next mono sample to hand to the resampler
+  std::size_t nMonoLen = 0;
+  std::vector<float> resampled;
+  std::vector<std::int16_t> ready;  // converted samples not yet handed out
+  std::size_t nReadyPos = 0;
+
+  ~Impl() {
+    if (pResampler != nullptr) {
+      src_delete(pResampler);
+    }
+    if (pFile != nullptr) {
+      sf_close(pFile);
+    }
+  }
+
+  void Fail(const std::string& what) {
+    if (error.empty()) {
+      error = what;
+    }
+    bInputDone = true;
+    bFlushed = true;
+  }
+
+  // Reads the next chunk of the file into `mono`; false at the end.
+  bool ReadMonoChunk() {
+    const auto nChannels = static_cast<std::size_t>(info.channels);
+    const sf_count_t nGot =
+        sf_readf_float(pFile, frames.data(), static_cast<sf_count_t>(kChunkFrames));
+    if (sf_error(pFile) != SF_ERR_NO_ERROR) {
+      Fail(std::string("cannot read the sound file: ") + sf_strerror(pFile));
+      return false;
+    }
+    if (nGot <= 0) {
+      bInputDone = true;
+      return false;
+    }
+    const auto nFrames = static_cast<std::size_t>(nGot);
+    for (std::size_t f = 0; f < nFrames; ++f) {
+      double dSum = 0.0;
+      for (std::size_t c = 0; c < nChannels; ++c) {
+        dSum += static_cast<double>(frames[f * nChannels + c]);
+      }
+      mono[f] = static_cast<float>(dSum / static_cast<double>(nChannels));
+    }
+    nMonoPos = 0;
+    nMonoLen = nFrames;
+    return true;
+  }
+
+  // Produces more converted samples into `ready`; false when nothing more will come.
+  bool Produce() {
+    ready.clear();
+    nReadyPos = 0;
+    while (ready.empty()) {
+      if (bFlushed) {
+        return false;
+      }
+      if (nMonoPos == nMonoLen && !bInputDone) {
+        ReadMonoChunk();
+      }
+      if (pResampler == nullptr) {
+        // Same rate: only the channels are averaged.
+        if (nMonoPos == nMonoLen) {
+          bFlushed = bInputDone;
+          continue;
+        }
+        for (; nMonoPos < nMonoLen; ++nMonoPos) {
+          ready.push_back(ToSample16(static_cast<double>(mono[nMonoPos])));
+        }
+        continue;
+      }
+      SRC_DATA data{};
+      data.data_in = mono.data() + nMonoPos;
+      data.input_frames = static_cast<long>(nMonoLen - nMonoPos);
+      data.data_out = resampled.data();
+      data.output_frames = static_cast<long>(resampled.size());
+      data.src_ratio = static_cast<double>(kSampleRateHz) / info.samplerate;
+      data.end_of_input = bInputDone && nMonoPos == nMonoLen ? 1 : 0;
+      const int nErr = src_process(pResampler, &data);
+      if (nErr != 0) {
+        Fail(std::string("cannot resample the sound file: ") + src_strerror(nErr));
+        return false;
+      }
+      nMonoPos += static_cast<std::size_t>(data.input_frames_used);
+      for (long k = 0; k < data.output_frames_gen; ++k) {
+        ready.push_back(ToSample16(static_cast<double>(resampled[static_cast<std::size_t>(k)])));
+      }
+      if (data.end_of_input != 0 && data.output_frames_gen == 0) {
+        bFlushed = true;
+      }
+    }
+    return true;
+  }
+};
+
+CSoundFileReader::CSoundFileReader() : m_pImpl(std::make_unique<Impl>()) {}
+
+CSoundFileReader::~CSoundFileReader() = default;
+
+bool CSoundFileReader::Open(const std::string& path, std::string& error) {
+  Impl& d = *m_pImpl;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) {
+    error = "cannot open the input file " + path + ": no such file";
+    return false;
+  }
+  if (std::filesystem::is_directory(status)) {
+    error = "cannot open the input file " + path + ": it is a folder";
+    return false;
+  }
+  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) == 0) {
+    error = "cannot read the input file " + path + ": the file is empty";
+    return false;
+  }
+  d.pFile = sf_open(path.c_str(), SFM_READ, &d.info);
+  if (d.pFile == nullptr) {
+    error = "cannot read the input file " + path + ": " + sf_strerror(nullptr);
+    return false;
+  }
+  if (d.info.channels < 1 || d.info.channels > kMaxChannels) {
+    error = "cannot read the input file " + path + ": unsupported channel count " +
+            std::to_string(d.info.channels);
+    return false;
+  }
+  const double dRatio = static_cast<double>(kSampleRateHz) / d.info.samplerate;
+  if (d.info.samplerate <= 0 || src_is_valid_ratio(dRatio) == 0) {
+    error = "cannot read the input file " + path + ": unsupported sample rate " +
+            std::to_string(d.info.samplerate) + " Hz";
+    return false;
+  }
+
+  d.bPassThrough = (d.info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+                   (d.info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
+                   d.info.channels == 1 && d.info.samplerate == kSampleRateHz;
+  if (!d.bPassThrough) {
+    d.frames.resize(kChunkFrames * static_cast<std::size_t>(d.info.channels));
+    d.mono.resize(kChunkFrames);
+    if (d.info.samplerate != kSampleRateHz) {
+      int nErr = 0;
+      d.pResampler = src_new(SRC_SINC_BEST_QUALITY, 1, &nErr);
+      if (d.pResampler == nullptr) {
+        error = std::string("cannot set up the resampler: ") + src_strerror(nErr);
+        return false;
+      }
+      d.resampled.resize(kChunkFrames * 2);
+    }
+  }
+  return true;
+}
+
+std::size_t CSoundFileReader::Read(std::int16_t* pnOut, std::size_t nCount) {
+  Impl& d = *m_pImpl;
+  if (d.pFile == nullptr) {
+    return 0;
+  }
+  if (d.bPassThrough) {
+    std::size_t nDone = 0;
+    while (nDone < nCount && !d.bInputDone) {
+      const sf_count_t nGot =
+          sf_read_short(d.pFile, pnOut + nDone, static_cast<sf_count_t>(nCount - nDone));
+      if (sf_error(d.pFile) != SF_ERR_NO_ERROR) {
+        d.Fail(std::string("cannot read the sound file: ") + sf_strerror(d.pFile));
+        break;
+      }
+      if (nGot <= 0) {
+        d.bInputDone = true;
+        break;
+      }
+      nDone += static_cast<std::size_t>(nGot);
+    }
+    return nDone;
+  }
+  std::size_t nDone = 0;
+  while (nDone < nCount) {
+    if (d.nReadyPos == d.ready.size() && !d.Produce()) {
+      break;
+    }
+    const std::size_t nTake = std::min(nCount - nDone, d.ready.size() - d.nReadyPos);
+    std::copy_n(d.ready.begin() + static_cast<std::ptrdiff_t>(d.nReadyPos), nTake, pnOut + nDone);
+    d.nReadyPos += nTake;
+    nDone += nTake;
+  }
+  return nDone;
+}
+
+const std::string& CSoundFileReader::Error() const { return m_pImpl->error; }
+
+std::int64_t CSoundFileReader::ExpectedSamples() const {
+  const Impl& d = *m_pImpl;
+  if (d.info.samplerate <= 0) {
+    return 0;
+  }
+  return static_cast<std::int64_t>(static_cast<double>(d.info.frames) * kSampleRateHz /
+                                   d.info.samplerate);
+}
+
+bool CSoundFileReader::IsPassThrough() const { return m_pImpl->bPassThrough; }
