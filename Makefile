@@ -1,5 +1,5 @@
 # Front door: `make test` installs what is missing, configures, builds and runs every test.
-.PHONY: all deps build test test-tsan test-release bench format tidy clean
+.PHONY: all deps build run demo test test-tsan test-release bench format tidy clean
 
 JOBS ?= $(shell nproc)
 
@@ -11,6 +11,14 @@ deps:
 build: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
+
+# Trains on the demo recording (twelve piano notes, C4 ... B4) and prints the log; each
+# note pattern dialog is answered Next after half a second.
+demo: build
+	build/dev/bin/sonavel-train --input res/demo.wav --first C4 --last B4 --think 0.5 \
+	  --out build/demo --trace build/demo/trace.jsonl
+
+run: demo
 
 test: build
 	ctest --preset dev -j $(JOBS)
