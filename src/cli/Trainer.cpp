@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -200,7 +201,8 @@ class CVirtualRun final : public CNotePatternPrompt {
         m_err(err),
         m_pbInterrupted(pbInterrupted),
         m_nExpectedSamples(reader.ExpectedSamples() + nPadSamples) {
-    m_bProgress = ::isatty(STDERR_FILENO) != 0;
+    // Progress only for a person watching the program's own terminal.
+    m_bProgress = &err == &std::cerr && ::isatty(STDERR_FILENO) != 0;
   }
 
   // Dispatches every event; false when interrupted.
