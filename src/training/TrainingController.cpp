@@ -66,6 +66,14 @@ std::int32_t NoteBlockStart(std::int32_t nSegStart, std::int32_t nSegEnd) {
   return nSegStart + (nLen - kFftLen) / 20;
 }
 
+void ResetForNewRun() {
+  ResetRunData();
+  ClearHistory();
+  ResetDetector();
+  InitNoteFrequencies();
+  ResetLog();
+}
+
 void TrainingTimerPass() {
   if (g_nHistoryState.load() != 1 || g_nTrainState.load() == -1) {
     return;  // nothing recorded yet, or a note's dialog is open

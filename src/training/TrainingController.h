@@ -15,6 +15,11 @@ inline constexpr std::int32_t kTopNote = 107;          // B8, the top of the not
 // samples after its start (before it, for a shorter segment), truncated toward zero.
 std::int32_t NoteBlockStart(std::int32_t nSegStart, std::int32_t nSegEnd);
 
+// Everything a run shares back to its value at the start of a process whose note tables are
+// loaded and whose log view has just been constructed: run data and patterns, the history
+// and its rings, the detector, the frequency table, the log. Note names are kept.
+void ResetForNewRun();
+
 // One pass of the timer. Does nothing unless the history is running and no note is being
 // handled (g_nTrainState -1). Handles at most one segment; returns only after the note
 // pattern dialog, if one was shown, has been answered.

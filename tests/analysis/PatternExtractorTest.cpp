@@ -8,6 +8,7 @@
 #include "analysis/PatternExtractor.h"
 #include "analysis/SampleHistory.h"
 #include "analysis/SegmentDetector.h"
+#include "support/CoreTestSupport.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 
@@ -19,38 +20,10 @@ using Floats = std::vector<float>;
 Floats Bins(const NotePattern& p) { return {std::begin(p.fBin), std::end(p.fBin)}; }
 Floats Weights(const NotePattern& p) { return {std::begin(p.fWeight), std::end(p.fWeight)}; }
 
-// Answers the dialog and records what the core had prepared when it was asked.
-class CFakePrompt : public CNotePatternPrompt {
- public:
-  NoteChoice AskNoteChoice(const NotePattern& pattern) override {
-    ++nCalls;
-    seen = pattern;
-    nTrainState = g_nTrainState;
-    nPlotEnd = g_nPlotEnd;
-    strPlotMode = g_szPlotMode;
-    strFreq0 = g_szFreqText[0];
-    strWeight1 = g_szWeightText[1];
-    return choice;
-  }
-
-  NoteChoice choice = NoteChoice::Next;
-  int nCalls = 0;
-  NotePattern seen{};
-  std::int32_t nTrainState = 0;
-  std::int32_t nPlotEnd = 0;
-  std::string strPlotMode, strFreq0, strWeight1;
-};
-
 class PatternExtractorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRunData();
-    ClearHistory();
-    ResetDetector();
-    InitNoteFrequencies();
-    for (int k = 0; k < kNoteCount; ++k) {
-      CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
-    }
+    ResetCoreForTest();
     SetNotePatternPrompt(&m_prompt);
   }
   void TearDown() override { SetNotePatternPrompt(nullptr); }
@@ -77,7 +50,7 @@ class PatternExtractorTest : public ::testing::Test {
     }
   }
 
-  CFakePrompt m_prompt;
+  CRecordingPrompt m_prompt;
 };
 
 TEST_F(PatternExtractorTest, BandLimits) {

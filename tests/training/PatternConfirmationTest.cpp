@@ -4,48 +4,20 @@
 
 #include "analysis/SampleHistory.h"
 #include "analysis/SegmentDetector.h"
+#include "support/CoreTestSupport.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 #include "training/PatternConfirmation.h"
 
 namespace {
 
-class CScriptedPrompt : public CNotePatternPrompt {
- public:
-  explicit CScriptedPrompt(NoteChoice choice) : m_choice(choice) {}
-  NoteChoice AskNoteChoice(const NotePattern& pattern) override {
-    ++nCalls;
-    nStateSeen = g_nTrainState;
-    fFirstBinSeen = pattern.fBin[0];
-    return m_choice;
-  }
-
-  int nCalls = 0;
-  std::int32_t nStateSeen = 0;
-  float fFirstBinSeen = 0.0f;
-
- private:
-  NoteChoice m_choice;
-};
-
 constexpr NotePattern kNew = {{21, 41, 61, 2, 3, 4}, {10, 7, 5, 1, 0, 0}};
 constexpr NotePattern kOld = {{9, 9, 9, 9, 9, 9}, {1, 1, 1, 1, 1, 1}};
-
-bool Holds(int nNote, const NotePattern& pattern) {
-  return std::memcmp(&g_fPattern[nNote], &pattern, sizeof pattern) == 0;
-}
 
 class PatternConfirmationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRunData();
-    ClearHistory();
-    ResetDetector();
-    InitNoteFrequencies();
-    for (int k = 0; k < kNoteCount; ++k) {
-      CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
-    }
-    SetNotePatternPrompt(nullptr);
+    ResetCoreForTest();
     // Training A0# (index 10) in a range that starts at F0 (index 5); records 9 and 10 hold
     // earlier patterns.
     g_nFirstNote = 5;
@@ -59,13 +31,13 @@ class PatternConfirmationTest : public ::testing::Test {
 
   // Runs the confirmation with the dialog answering `choice`.
   void Confirm(NoteChoice choice) {
-    CScriptedPrompt prompt(choice);
+    CRecordingPrompt prompt(choice);
     SetNotePatternPrompt(&prompt);
     ConfirmNotePattern(kNew);
     SetNotePatternPrompt(nullptr);
     EXPECT_EQ(prompt.nCalls, 1);
-    EXPECT_EQ(prompt.nStateSeen, -1);
-    EXPECT_EQ(prompt.fFirstBinSeen, 21.0f);
+    EXPECT_EQ(prompt.nTrainState, -1);
+    EXPECT_EQ(prompt.seen.fBin[0], 21.0f);
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include "analysis/SampleHistory.h"
 #include "analysis/SegmentDetector.h"
+#include "support/CoreTestSupport.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 #include "training/RangeValidation.h"
@@ -12,10 +13,6 @@
 namespace {
 
 constexpr NotePattern kOld = {{9, 9, 9, 9, 9, 9}, {1, 1, 1, 1, 1, 1}};
-
-bool Holds(int nNote, const NotePattern& pattern) {
-  return std::memcmp(&g_fPattern[nNote], &pattern, sizeof pattern) == 0;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -28,18 +25,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 
 class RangeValidationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetRunData();
-    ClearHistory();
-    ResetDetector();
-    ResetLog();
-    InitNoteFrequencies();
-    for (int k = 0; k < kNoteCount; ++k) {
-      CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
-    }
-    SetNotePatternPrompt(nullptr);
-    SetLogViewRedraw(nullptr);
-  }
+  void SetUp() override { ResetCoreForTest(); }
 
   // One press of Ready after a rejected attempt, as the frame's loop does it.
   static bool Retry(const std::string& first, const std::string& last) {

@@ -7,6 +7,7 @@
 
 #include "analysis/SampleHistory.h"
 #include "analysis/SegmentDetector.h"
+#include "support/CoreTestSupport.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 #include "training/RangeValidation.h"
@@ -14,34 +15,8 @@
 
 namespace {
 
-// Answers the note pattern dialog from a script and records what it would have shown.
-class CScriptedPrompt : public CNotePatternPrompt {
- public:
-  NoteChoice AskNoteChoice(const NotePattern& pattern) override {
-    ++nCalls;
-    seen = pattern;
-    nTrainState = g_nTrainState;
-    nPlotStart = g_nPlotStart;
-    nPlotSegEnd = g_nPlotSegEnd;
-    nPlotEnd = g_nPlotEnd;
-    strPlotMode = g_szPlotMode;
-    strCurNote = g_szCurNoteText;
-    return choice;
-  }
-
-  NoteChoice choice = NoteChoice::Next;
-  int nCalls = 0;
-  NotePattern seen{};
-  std::int32_t nTrainState = 0, nPlotStart = 0, nPlotSegEnd = 0, nPlotEnd = 0;
-  std::string strPlotMode, strCurNote;
-};
-
 constexpr NotePattern kOld = {{9, 9, 9, 9, 9, 9}, {1, 1, 1, 1, 1, 1}};
 constexpr std::int32_t kCrossPos = 8000;  // complete features end well after every segment
-
-bool Holds(int nNote, const NotePattern& pattern) {
-  return std::memcmp(&g_fPattern[nNote], &pattern, sizeof pattern) == 0;
-}
 
 std::string Ok(const char* pszName, int nSpaces) {
   return std::string(pszName) + std::string(static_cast<std::size_t>(nSpaces), ' ') + "-OK-";
@@ -50,17 +25,9 @@ std::string Ok(const char* pszName, int nSpaces) {
 class TrainingControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRunData();
-    ClearHistory();
-    ResetDetector();
-    ResetLog();
-    InitNoteFrequencies();
-    for (int k = 0; k < kNoteCount; ++k) {
-      CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
-    }
-    m_prompt = {};
+    ResetCoreForTest();
+    m_prompt = CRecordingPrompt();
     SetNotePatternPrompt(&m_prompt);
-    SetLogViewRedraw(nullptr);
   }
   void TearDown() override { SetNotePatternPrompt(nullptr); }
 
@@ -100,7 +67,7 @@ class TrainingControllerTest : public ::testing::Test {
     EXPECT_TRUE(g_nSegStart == -1 && g_nSegEnd == -1 && g_nSegFound == -1);
   }
 
-  CScriptedPrompt m_prompt;
+  CRecordingPrompt m_prompt;
 };
 
 TEST_F(TrainingControllerTest, TicksWithoutWorkDoNothing) {

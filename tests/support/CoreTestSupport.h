@@ -1,0 +1,57 @@
+// Shared state and a fake front end for tests of the core.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "training/FrontEnd.h"
+#include "training/NoteTables.h"
+#include "training/TrainingController.h"
+
+// Every piece of shared state back to its start, with the standard note names and no front
+// end installed.
+inline void ResetCoreForTest() {
+  ResetForNewRun();
+  for (int k = 0; k < kNoteCount; ++k) {
+    CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
+  }
+  SetNotePatternPrompt(nullptr);
+  SetLogViewRedraw(nullptr);
+}
+
+inline bool Holds(int nNote, const NotePattern& pattern) {
+  return std::memcmp(&g_fPattern[nNote], &pattern, sizeof pattern) == 0;
+}
+
+// Answers the note pattern dialog with `choice` and records what the core had prepared for
+// it when it was asked.
+class CRecordingPrompt : public CNotePatternPrompt {
+ public:
+  explicit CRecordingPrompt(NoteChoice answer = NoteChoice::Next) : choice(answer) {}
+
+  NoteChoice AskNoteChoice(const NotePattern& pattern) override {
+    ++nCalls;
+    seen = pattern;
+    nTrainState = g_nTrainState;
+    nPlotStart = g_nPlotStart;
+    nPlotSegEnd = g_nPlotSegEnd;
+    nPlotEnd = g_nPlotEnd;
+    strPlotMode = g_szPlotMode;
+    strCurNote = g_szCurNoteText;
+    strFreq0 = g_szFreqText[0];
+    strWeight1 = g_szWeightText[1];
+    return choice;
+  }
+
+  NoteChoice choice;
+  int nCalls = 0;
+  NotePattern seen{};
+  std::int32_t nTrainState = 0;
+  std::int32_t nPlotStart = 0;
+  std::int32_t nPlotSegEnd = 0;
+  std::int32_t nPlotEnd = 0;
+  std::string strPlotMode;
+  std::string strCurNote;
+  std::string strFreq0;
+  std::string strWeight1;
+};
