@@ -36,8 +36,9 @@ test-release: deps
 # Speed figures; never part of the test run.
 bench: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target sonavel_bench_core
+	cmake --build --preset release -j $(JOBS) --target sonavel_bench_core sonavel_bench_trainer
 	build/release/bin/sonavel_bench_core
+	build/release/bin/sonavel_bench_trainer
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
