@@ -387,16 +387,6 @@ void PrintLog(std::ostream& out) {
   out << std::flush;
 }
 
-// Puts the shared state where it stands when a new process starts, with the note tables
-// loaded, the log view constructed, and no sound yet.
-void ResetForRun() {
-  ResetRunData();
-  ClearHistory();
-  ResetDetector();
-  InitNoteFrequencies();
-  ResetLog();
-}
-
 }  // namespace
 
 int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -451,7 +441,7 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return fail(error);
   }
 
-  ResetForRun();
+  ResetForNewRun();
   if (!LoadNames(options, error)) {
     return fail(error);
   }
@@ -465,6 +455,11 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return kExitBadRange;
   }
 
+  // The input first, so that a bad input leaves no folder or trace behind.
+  CSoundFileReader reader;
+  if (!reader.Open(options.input, error)) {
+    return fail(error);
+  }
   if (!PrepareOutputFolder(options.outDir, error)) {
     return fail(error);
   }
@@ -474,10 +469,6 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     if (!trace) {
       return fail("cannot write the trace file " + *options.trace);
     }
-  }
-  CSoundFileReader reader;
-  if (!reader.Open(options.input, error)) {
-    return fail(error);
   }
 
   AcknowledgeCaution();
