@@ -1,4 +1,4 @@
-#include "cli/SoundFileReader.h"
+#include "capture/SoundFileReader.h"
 
 #include <samplerate.h>
 #include <sndfile.h>
@@ -141,36 +141,38 @@ CSoundFileReader::CSoundFileReader() : m_pImpl(std::make_unique<Impl>()) {}
 CSoundFileReader::~CSoundFileReader() = default;
 
 bool CSoundFileReader::Open(const std::string& path, std::string& error) {
+  // A reader opened before, or left half open by a failure, starts afresh; a failure closes
+  // what was opened.
+  m_pImpl = std::make_unique<Impl>();
   Impl& d = *m_pImpl;
+  const auto fail = [&](std::string text) {
+    error = std::move(text);
+    m_pImpl = std::make_unique<Impl>();
+    return false;
+  };
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (!std::filesystem::exists(status)) {
-    error = "cannot open the input file " + path + ": no such file";
-    return false;
+    return fail("cannot open the input file " + path + ": no such file");
   }
   if (std::filesystem::is_directory(status)) {
-    error = "cannot open the input file " + path + ": it is a folder";
-    return false;
+    return fail("cannot open the input file " + path + ": it is a folder");
   }
   if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) == 0) {
-    error = "cannot read the input file " + path + ": the file is empty";
-    return false;
+    return fail("cannot read the input file " + path + ": the file is empty");
   }
   d.pFile = sf_open(path.c_str(), SFM_READ, &d.info);
   if (d.pFile == nullptr) {
-    error = "cannot read the input file " + path + ": " + sf_strerror(nullptr);
-    return false;
+    return fail("cannot read the input file " + path + ": " + sf_strerror(nullptr));
   }
   if (d.info.channels < 1 || d.info.channels > kMaxChannels) {
-    error = "cannot read the input file " + path + ": unsupported channel count " +
-            std::to_string(d.info.channels);
-    return false;
+    return fail("cannot read the input file " + path + ": unsupported channel count " +
+                std::to_string(d.info.channels));
   }
   const double dRatio = static_cast<double>(kSampleRateHz) / d.info.samplerate;
   if (d.info.samplerate <= 0 || src_is_valid_ratio(dRatio) == 0) {
-    error = "cannot read the input file " + path + ": unsupported sample rate " +
-            std::to_string(d.info.samplerate) + " Hz";
-    return false;
+    return fail("cannot read the input file " + path + ": unsupported sample rate " +
+                std::to_string(d.info.samplerate) + " Hz");
   }
 
   d.bPassThrough = (d.info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
@@ -183,8 +185,7 @@ bool CSoundFileReader::Open(const std::string& path, std::string& error) {
       int nErr = 0;
       d.pResampler = src_new(SRC_SINC_BEST_QUALITY, 1, &nErr);
       if (d.pResampler == nullptr) {
-        error = std::string("cannot set up the resampler: ") + src_strerror(nErr);
-        return false;
+        return fail(std::string("cannot set up the resampler: ") + src_strerror(nErr));
       }
       d.resampled.resize(kChunkFrames * 2);
     }

@@ -1,7 +1,7 @@
 // What the core asks of the front end: show the note pattern dialog and wait for the
-// user's answer, and redraw the log view. The desktop program installs its windows, the
-// headless trainer scripted answers, the tests fakes. Without an installed front end every
-// dialog is answered Next and redraws do nothing.
+// user's answer, redraw the log view, and tell the user of a failure. The desktop program installs
+// its windows, the headless trainer scripted answers, the tests fakes. Without an installed front
+// end every dialog is answered Next and redraws do nothing.
 //
 // All calls come from the user-interface thread (the one that runs the training controller).
 #pragma once
@@ -35,11 +35,23 @@ class CLogViewRedraw {
   virtual void RedrawLog() = 0;
 };
 
+class CMessageBoxService {
+ public:
+  virtual ~CMessageBoxService() = default;
+
+  // Tells the user `pszText` (a device failure, for example). Called on the user-interface
+  // thread and on the capture thread; must not wait for the user-interface thread.
+  virtual void ShowMessage(const char* pszText) = 0;
+};
+
 // Installs the front end's services; nullptr removes them. The caller keeps ownership and
 // keeps the object alive while it is installed.
 void SetNotePatternPrompt(CNotePatternPrompt* pPrompt);
 void SetLogViewRedraw(CLogViewRedraw* pRedraw);
+void SetMessageBoxService(CMessageBoxService* pService);
 
 // Calls the installed services (or their defaults).
 NoteChoice AskNoteChoice(const NotePattern& pattern);
 void RedrawLogView();
+// Without an installed service the text goes to standard error.
+void ShowMessageBox(const char* pszText);
