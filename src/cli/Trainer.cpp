@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -12,16 +13,21 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/SampleHistory.h"
 #include "analysis/SegmentDetector.h"
-#include "cli/SoundFileReader.h"
+#include "capture/PortAudioDevice.h"
+#include "capture/SoundFileDevice.h"
+#include "capture/SoundFileReader.h"
+#include "capture/WaveInRecorder.h"
 #include "files/PatternFiles.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
@@ -56,6 +62,10 @@ struct TrainerOptions {
   std::string pad = "1.0";
   std::string think = "0";
   std::optional<std::string> trace;
+  bool bRealtime = false;
+  std::optional<std::string> device;
+  bool bListDevices = false;
+  double dSpeed = 1.0;
 };
 
 // A number of seconds: finite, not negative, at most a day.
@@ -186,6 +196,39 @@ bool LoadNames(const TrainerOptions& options, std::string& error) {
   return true;
 }
 
+// One line of the trace: what the note pattern dialog showed and how it was answered.
+// `nTick` is the timer tick whose pass opened it.
+void WriteTraceLine(std::ostream& trace, std::size_t nDialog, std::int64_t nTick,
+                    const NotePattern& pattern, NoteChoice choice) {
+  nlohmann::ordered_json line;
+  line["dialog"] = nDialog;
+  line["time"] = static_cast<double>(nTick) / 10.0;
+  line["note"] = g_nCurNote >= 0 && g_nCurNote < kNoteCount ? g_szNoteName[g_nCurNote] : "";
+  line["segStart"] = g_nPlotStart;
+  line["segEnd"] = g_nPlotSegEnd;
+  line["blockStart"] = NoteBlockStart(g_nPlotStart, g_nPlotSegEnd);
+  line["plotStart"] = g_nPlotStart;
+  line["plotSegEnd"] = g_nPlotSegEnd;
+  line["plotEnd"] = g_nPlotEnd;
+  line["plotMode"] = g_szPlotMode;
+  auto bins = nlohmann::ordered_json::array();
+  auto weights = nlohmann::ordered_json::array();
+  auto freqTexts = nlohmann::ordered_json::array();
+  auto weightTexts = nlohmann::ordered_json::array();
+  for (int n = 0; n < kPeakCount; ++n) {
+    bins.push_back(static_cast<int>(pattern.fBin[n]));
+    weights.push_back(static_cast<int>(pattern.fWeight[n]));
+    freqTexts.push_back(g_szFreqText[n]);
+    weightTexts.push_back(g_szWeightText[n]);
+  }
+  line["bins"] = bins;
+  line["weights"] = weights;
+  line["freqTexts"] = freqTexts;
+  line["weightTexts"] = weightTexts;
+  line["choice"] = std::string(1, ChoiceLetter(choice));
+  trace << line.dump() << '\n' << std::flush;
+}
+
 // The run: a stream of buffers and timer ticks in virtual time, and the scripted answers
 // to the note pattern dialog.
 class CVirtualRun final : public CNotePatternPrompt {
@@ -229,7 +272,7 @@ class CVirtualRun final : public CNotePatternPrompt {
         m_nDialogs < m_choices.size() ? m_choices[m_nDialogs] : NoteChoice::Next;
     ++m_nDialogs;
     if (m_pTrace != nullptr) {
-      WriteTrace(pattern, choice);
+      WriteTraceLine(*m_pTrace, m_nDialogs, m_nPassTime / kUnitsPerTick, pattern, choice);
     }
     return choice;
   }
@@ -295,36 +338,6 @@ class CVirtualRun final : public CNotePatternPrompt {
     --m_nDepth;
   }
 
-  void WriteTrace(const NotePattern& pattern, NoteChoice choice) {
-    nlohmann::ordered_json line;
-    line["dialog"] = m_nDialogs;
-    line["time"] = static_cast<double>(m_nPassTime / kUnitsPerTick) / 10.0;
-    line["note"] = g_nCurNote >= 0 && g_nCurNote < kNoteCount ? g_szNoteName[g_nCurNote] : "";
-    line["segStart"] = g_nPlotStart;
-    line["segEnd"] = g_nPlotSegEnd;
-    line["blockStart"] = NoteBlockStart(g_nPlotStart, g_nPlotSegEnd);
-    line["plotStart"] = g_nPlotStart;
-    line["plotSegEnd"] = g_nPlotSegEnd;
-    line["plotEnd"] = g_nPlotEnd;
-    line["plotMode"] = g_szPlotMode;
-    auto bins = nlohmann::ordered_json::array();
-    auto weights = nlohmann::ordered_json::array();
-    auto freqTexts = nlohmann::ordered_json::array();
-    auto weightTexts = nlohmann::ordered_json::array();
-    for (int n = 0; n < kPeakCount; ++n) {
-      bins.push_back(static_cast<int>(pattern.fBin[n]));
-      weights.push_back(static_cast<int>(pattern.fWeight[n]));
-      freqTexts.push_back(g_szFreqText[n]);
-      weightTexts.push_back(g_szWeightText[n]);
-    }
-    line["bins"] = bins;
-    line["weights"] = weights;
-    line["freqTexts"] = freqTexts;
-    line["weightTexts"] = weightTexts;
-    line["choice"] = std::string(1, ChoiceLetter(choice));
-    *m_pTrace << line.dump() << '\n' << std::flush;
-  }
-
   void ShowProgress() {
     if (!m_bProgress || (m_nBuffers & 63) != 0 || !m_bNextIsBuffer) {
       return;
@@ -375,6 +388,114 @@ class CVirtualRun final : public CNotePatternPrompt {
   std::chrono::steady_clock::time_point m_lastProgress{};
 };
 
+// The run through the recorder, as the desktop program runs it: a capture device delivers
+// buffers on its own thread, and a 100 ms timer on this thread runs the controller.
+class CLiveRun final : public CNotePatternPrompt, public CMessageBoxService {
+ public:
+  CLiveRun(CWaveInDevice& device, CSoundFileDevice* pFileDevice, double dThinkSeconds,
+           double dSpeed, std::vector<NoteChoice> choices, std::ostream* pTrace, std::ostream& err,
+           const std::atomic<bool>* pbInterrupted)
+      : m_device(device),
+        m_pFileDevice(pFileDevice),
+        m_tickPeriod(std::chrono::duration<double>(0.1 / dSpeed)),
+        m_think(std::chrono::duration<double>(dThinkSeconds / dSpeed)),
+        m_choices(std::move(choices)),
+        m_pTrace(pTrace),
+        m_err(err),
+        m_pbInterrupted(pbInterrupted) {}
+
+  // Returns the exit code: 0 done, 1 capture failed, 130 interrupted.
+  int Run() {
+    g_recorder.SetDevice(&m_device);
+    SetMessageBoxService(this);
+    SetNotePatternPrompt(this);
+    AcknowledgeCaution();
+    int nCode = g_recorder.Start() != 0 || m_bCaptureFailed.load() ? kExitBadInput : 0;
+    const Clock::time_point start = Clock::now();
+    for (std::int64_t nTick = 1; nCode == 0;) {
+      if (!SleepUntil(start + Scaled(nTick))) {
+        nCode = kExitInterrupted;
+        break;
+      }
+      // The last tick is the first one after the file's last buffer was processed.
+      const bool bLastTick = m_pFileDevice != nullptr && m_pFileDevice->Finished() &&
+                             g_recorder.BuffersProcessed() >= m_pFileDevice->BuffersPushed();
+      m_nPassTick = nTick;
+      TrainingTimerPass();
+      if (bLastTick || (m_pFileDevice == nullptr && g_nRunState == 3)) {
+        break;
+      }
+      if (m_bCaptureFailed.load()) {
+        nCode = kExitBadInput;
+        break;
+      }
+      // Ticks missed while a dialog was open are not made up, as with a window's timer.
+      const auto elapsed = Clock::now() - start;
+      nTick = std::max(nTick + 1, static_cast<std::int64_t>(elapsed / m_tickPeriod) + 1);
+    }
+    g_recorder.Stop();
+    g_recorder.SetDevice(nullptr);
+    SetNotePatternPrompt(nullptr);
+    SetMessageBoxService(nullptr);
+    if (nCode == 0 && Interrupted()) {
+      nCode = kExitInterrupted;
+    }
+    return nCode;
+  }
+
+  NoteChoice AskNoteChoice(const NotePattern& pattern) override {
+    SleepUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(m_think));
+    const NoteChoice choice =
+        m_nDialogs < m_choices.size() ? m_choices[m_nDialogs] : NoteChoice::Next;
+    ++m_nDialogs;
+    if (m_pTrace != nullptr) {
+      WriteTraceLine(*m_pTrace, m_nDialogs, m_nPassTick, pattern, choice);
+    }
+    return choice;
+  }
+
+  // Device failures, from this thread or the capture thread.
+  void ShowMessage(const char* pszText) override {
+    const std::lock_guard lock(m_errMutex);
+    m_err << "sonavel-train: " << pszText << '\n' << std::flush;
+    m_bCaptureFailed = true;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  bool Interrupted() const { return m_pbInterrupted != nullptr && m_pbInterrupted->load(); }
+
+  Clock::duration Scaled(std::int64_t nTicks) const {
+    return std::chrono::duration_cast<Clock::duration>(m_tickPeriod * static_cast<double>(nTicks));
+  }
+
+  // Sleeps in short steps so that Ctrl+C is noticed; false when interrupted.
+  bool SleepUntil(Clock::time_point until) const {
+    while (Clock::now() < until) {
+      if (Interrupted()) {
+        return false;
+      }
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(20)));
+    }
+    return !Interrupted();
+  }
+
+  CWaveInDevice& m_device;
+  CSoundFileDevice* m_pFileDevice;  // the file device, when capture comes from a file
+  std::chrono::duration<double> m_tickPeriod;
+  std::chrono::duration<double> m_think;
+  std::vector<NoteChoice> m_choices;
+  std::size_t m_nDialogs = 0;
+  std::ostream* m_pTrace;
+  std::ostream& m_err;
+  std::mutex m_errMutex;
+  const std::atomic<bool>* m_pbInterrupted;
+  std::atomic<bool> m_bCaptureFailed{false};
+  std::int64_t m_nPassTick = 0;
+};
+
 // The log as the log view shows it: lines 0 ... current, trailing empty lines left out.
 void PrintLog(std::ostream& out) {
   std::int32_t nLast = g_nLogLine;
@@ -387,6 +508,25 @@ void PrintLog(std::ostream& out) {
   out << std::flush;
 }
 
+// --list-devices: PortAudio's input devices, the default marked with '*'.
+int ListDevices(std::ostream& out, std::ostream& err) {
+  std::string error;
+  const std::vector<PortAudioInput> inputs = ListPortAudioInputs(error);
+  if (!error.empty()) {
+    err << "sonavel-train: " << error << '\n';
+    return kExitBadInput;
+  }
+  if (inputs.empty()) {
+    err << "sonavel-train: no sound input device\n";
+  }
+  for (const PortAudioInput& input : inputs) {
+    out << (input.bDefault ? '*' : ' ') << ' ' << input.nIndex << ": " << input.name << " ("
+        << input.hostApi << ", " << input.nMaxChannels << " channels, "
+        << static_cast<long>(input.dDefaultRate) << " Hz)\n";
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -397,7 +537,7 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
       "from the sound card.",
       "sonavel-train"};
   app.set_version_flag("--version", std::string("sonavel-train ") + SONAVEL_VERSION);
-  app.add_option("--input", options.input, "sound file to train from")->required();
+  app.add_option("--input", options.input, "sound file to train from");
   app.add_option("--first", options.first, "first note of the range (default C1)");
   app.add_option("--last", options.last, "last note of the range (default C6)");
   app.add_option("--choices", options.choices,
@@ -408,6 +548,15 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--think", options.think,
                  "seconds each note pattern dialog stays open (default 0)");
   app.add_option("--trace", options.trace, "JSON Lines file, one object per dialog");
+  app.add_flag("--realtime", options.bRealtime,
+               "play the file through the recorder in real time instead of virtual time");
+  app.add_option("--device", options.device,
+                 "train live from this input device (index or part of its name; "
+                 "see --list-devices) instead of a file");
+  app.add_flag("--list-devices", options.bListDevices, "list the sound input devices and exit");
+  app.add_option("--speed", options.dSpeed,
+                 "with --realtime: play the file this many times faster (default 1)")
+      ->check(CLI::Range(0.1, 100.0));
 
   try {
     app.parse(argc, argv);
@@ -426,6 +575,14 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     err << "sonavel-train: " << message << '\n';
     return kExitBadInput;
   };
+
+  if (options.bListDevices) {
+    return ListDevices(out, err);
+  }
+  if (options.input.empty() == !options.device.has_value()) {
+    return fail(options.device ? "--input and --device exclude each other"
+                               : "--input is required (or --device to train live)");
+  }
 
   double dPad = 0.0;
   if (!ParseSeconds(options.pad, dPad)) {
@@ -457,7 +614,17 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
   // The input first, so that a bad input leaves no folder or trace behind.
   CSoundFileReader reader;
-  if (!reader.Open(options.input, error)) {
+  std::unique_ptr<CSoundFileDevice> pFileDevice;
+  std::unique_ptr<CPortAudioDevice> pCardDevice;
+  const auto nPadSamples = static_cast<std::int64_t>(dPad * kSampleRateHz);
+  if (options.device) {
+    pCardDevice = std::make_unique<CPortAudioDevice>(*options.device);
+  } else if (options.bRealtime) {
+    pFileDevice = std::make_unique<CSoundFileDevice>(options.input, nPadSamples, options.dSpeed);
+    if (!pFileDevice->OpenFile(error)) {
+      return fail(error);
+    }
+  } else if (!reader.Open(options.input, error)) {
     return fail(error);
   }
   if (!PrepareOutputFolder(options.outDir, error)) {
@@ -470,21 +637,39 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
       return fail("cannot write the trace file " + *options.trace);
     }
   }
+  std::ostream* pTrace = options.trace ? &trace : nullptr;
 
-  AcknowledgeCaution();
-  CVirtualRun run(reader, static_cast<std::int64_t>(dPad * kSampleRateHz),
-                  static_cast<std::int64_t>(dThink * static_cast<double>(kUnitsPerSecond)),
-                  std::move(choices), options.trace ? &trace : nullptr, err, pbInterrupted);
-  SetNotePatternPrompt(&run);
-  const bool bCompleted = run.Run();
-  SetNotePatternPrompt(nullptr);
-
-  if (!bCompleted) {
-    err << "sonavel-train: interrupted; no pattern file was written\n";
-    return kExitInterrupted;
-  }
-  if (!reader.Error().empty()) {
-    return fail(reader.Error() + "; no pattern file was written");
+  if (pFileDevice || pCardDevice) {
+    CWaveInDevice& device = pFileDevice ? static_cast<CWaveInDevice&>(*pFileDevice)
+                                        : static_cast<CWaveInDevice&>(*pCardDevice);
+    CLiveRun run(device, pFileDevice.get(), dThink, options.dSpeed, std::move(choices), pTrace, err,
+                 pbInterrupted);
+    const int nCode = run.Run();
+    if (nCode == kExitInterrupted) {
+      err << "sonavel-train: interrupted; no pattern file was written\n";
+      return nCode;
+    }
+    if (nCode != 0) {
+      return fail("capture failed; no pattern file was written");
+    }
+    if (pFileDevice && !pFileDevice->ReadError().empty()) {
+      return fail(pFileDevice->ReadError() + "; no pattern file was written");
+    }
+  } else {
+    AcknowledgeCaution();
+    CVirtualRun run(reader, nPadSamples,
+                    static_cast<std::int64_t>(dThink * static_cast<double>(kUnitsPerSecond)),
+                    std::move(choices), pTrace, err, pbInterrupted);
+    SetNotePatternPrompt(&run);
+    const bool bCompleted = run.Run();
+    SetNotePatternPrompt(nullptr);
+    if (!bCompleted) {
+      err << "sonavel-train: interrupted; no pattern file was written\n";
+      return kExitInterrupted;
+    }
+    if (!reader.Error().empty()) {
+      return fail(reader.Error() + "; no pattern file was written");
+    }
   }
   if (options.trace && !trace.flush()) {
     return fail("cannot write the trace file " + *options.trace);
