@@ -13,7 +13,15 @@ namespace {
 // PortAudio are returned as 1000 - paError, so that ErrorText can give PortAudio's text.
 constexpr int kPortAudioBase = 1000;
 
-int FromPaError(PaError nError) { return nError == paNoError ? kWaveOk : kPortAudioBase - nError; }
+// A failed PortAudio call is reported with PortAudio's own text on standard error (the
+// recorder then shows its fixed message).
+int FromPaError(const char* pszCall, PaError nError) {
+  if (nError == paNoError) {
+    return kWaveOk;
+  }
+  std::fprintf(stderr, "Sonavel: %s failed: %s\n", pszCall, Pa_GetErrorText(nError));
+  return kPortAudioBase - nError;
+}
 
 extern "C" int AudioCallback(const void* pInput, void* /*pOutput*/, unsigned long nFrames,
                              const PaStreamCallbackTimeInfo* /*pTime*/,
@@ -127,6 +135,7 @@ int CPortAudioDevice::ChosenDevice() const {
 
 int CPortAudioDevice::GetNumDevs() {
   if (!m_pSession->Ok()) {
+    std::fprintf(stderr, "Sonavel: Pa_Initialize failed: %s\n", m_pSession->ErrorText().c_str());
     return 0;
   }
   return ChosenDevice() >= 0 ? 1 : 0;
@@ -165,7 +174,7 @@ int CPortAudioDevice::Open(const WaveFormat& format, CWaveEvent* pEvent) {
       Pa_OpenStream(&pStream, &input, nullptr, static_cast<double>(format.nSamplesPerSec),
                     paFramesPerBufferUnspecified, paNoFlag, AudioCallback, this);
   if (nError != paNoError) {
-    return FromPaError(nError);
+    return FromPaError("Pa_OpenStream", nError);
   }
   m_pStream = pStream;
   ResetRing();
@@ -184,7 +193,7 @@ int CPortAudioDevice::Start() {
   if (nError != paNoError) {
     m_bStarted = false;
   }
-  return FromPaError(nError);
+  return FromPaError("Pa_StartStream", nError);
 }
 
 int CPortAudioDevice::Stop() {
@@ -195,7 +204,7 @@ int CPortAudioDevice::Stop() {
   if (m_bStarted.exchange(false)) {
     nError = Pa_StopStream(m_pStream);
   }
-  return FromPaError(nError);
+  return FromPaError("Pa_StopStream", nError);
 }
 
 int CPortAudioDevice::Close() {
@@ -207,7 +216,7 @@ int CPortAudioDevice::Close() {
   m_pStream = nullptr;
   Detach();
   ResetRing();
-  return FromPaError(nError);
+  return FromPaError("Pa_CloseStream", nError);
 }
 
 std::string CPortAudioDevice::ErrorText(int nError) const {
