@@ -104,7 +104,7 @@ std::vector<PortAudioInput> ListPortAudioInputs(std::string& error) {
 CPortAudioDevice::CPortAudioDevice(std::string choice)
     : m_choice(std::move(choice)), m_pSession(std::make_unique<CPortAudioSession>()) {}
 
-CPortAudioDevice::~CPortAudioDevice() { Close(); }
+CPortAudioDevice::~CPortAudioDevice() { CPortAudioDevice::Close(); }
 
 int CPortAudioDevice::ChosenDevice() const {
   if (!m_pSession->Ok()) {
@@ -211,7 +211,7 @@ int CPortAudioDevice::Close() {
   if (m_pStream == nullptr) {
     return kWaveErrNotEnabled;
   }
-  Stop();
+  CPortAudioDevice::Stop();
   const PaError nError = Pa_CloseStream(m_pStream);
   m_pStream = nullptr;
   Detach();

@@ -41,7 +41,7 @@ class CPortAudioSession {
 // (then `error` says why).
 std::vector<PortAudioInput> ListPortAudioInputs(std::string& error);
 
-class CPortAudioDevice : public CRingWaveInDevice {
+class CPortAudioDevice final : public CRingWaveInDevice {
  public:
   // `choice` empty: the default input device; a number: that PortAudio index; otherwise the
   // first input device whose name contains the text.

@@ -8,7 +8,7 @@
 CSoundFileDevice::CSoundFileDevice(std::string path, std::int64_t nPadSamples, double dSpeed)
     : m_path(std::move(path)), m_nPadLeft(nPadSamples), m_dSpeed(dSpeed > 0.0 ? dSpeed : 1.0) {}
 
-CSoundFileDevice::~CSoundFileDevice() { Close(); }
+CSoundFileDevice::~CSoundFileDevice() { CSoundFileDevice::Close(); }
 
 bool CSoundFileDevice::OpenFile(std::string& error) {
   if (!m_bFileOpen) {

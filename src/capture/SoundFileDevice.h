@@ -13,7 +13,7 @@
 #include "capture/RingWaveInDevice.h"
 #include "capture/SoundFileReader.h"
 
-class CSoundFileDevice : public CRingWaveInDevice {
+class CSoundFileDevice final : public CRingWaveInDevice {
  public:
   // `nPadSamples` of digital silence follow the file's samples before the device counts as
   // finished (it goes on delivering silence afterwards). `dSpeed` > 1 delivers faster than
