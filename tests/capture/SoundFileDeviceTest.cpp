@@ -19,6 +19,7 @@
 #include "analysis/SampleHistory.h"
 #include "capture/SoundFileDevice.h"
 #include "capture/WaveInRecorder.h"
+#include "support/CaptureTestSupport.h"
 #include "training/FrontEnd.h"
 
 namespace fs = std::filesystem;
@@ -26,32 +27,6 @@ using Samples = std::vector<std::int16_t>;
 using Texts = std::vector<std::string>;
 
 namespace {
-
-// Keeps the samples of every buffer handed to ProcessBuffer, in order.
-class CCollectingRecorder : public CWaveInRecorder {
- public:
-  ~CCollectingRecorder() override { Stop(); }
-  int ProcessBuffer(const std::int16_t* pSamples) override {
-    const std::lock_guard lock(m_mutex);
-    m_samples.insert(m_samples.end(), pSamples, pSamples + kBufferLen);
-    m_changed.notify_all();
-    return 0;
-  }
-  bool WaitForSamples(std::size_t nCount) {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::seconds(20),
-                              [&] { return m_samples.size() >= nCount; });
-  }
-  Samples Captured() {
-    const std::lock_guard lock(m_mutex);
-    return m_samples;
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  Samples m_samples;
-};
 
 class SoundFileDeviceTest : public ::testing::Test, public CMessageBoxService {
  protected:

@@ -1,0 +1,38 @@
+// A recorder for tests that keeps every buffer handed to ProcessBuffer.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "analysis/SampleHistory.h"
+#include "capture/WaveInRecorder.h"
+
+// Keeps the samples of every buffer handed to ProcessBuffer, in order.
+class CCollectingRecorder : public CWaveInRecorder {
+ public:
+  ~CCollectingRecorder() override { Stop(); }  // before the override goes away
+  int ProcessBuffer(const std::int16_t* pSamples) override {
+    const std::lock_guard lock(m_mutex);
+    m_samples.insert(m_samples.end(), pSamples, pSamples + kBufferLen);
+    m_changed.notify_all();
+    return 0;
+  }
+  // Waits (at most 20 s) until `nCount` samples have arrived.
+  bool WaitForSamples(std::size_t nCount) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::seconds(20),
+                              [&] { return m_samples.size() >= nCount; });
+  }
+  std::vector<std::int16_t> Captured() {
+    const std::lock_guard lock(m_mutex);
+    return m_samples;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<std::int16_t> m_samples;
+};
