@@ -1,0 +1,139 @@
+#include "app/KorvoApp.h"
+
+#include <wx/config.h>
+#include <wx/docview.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/stdpaths.h>
+#include <wx/xrc/xmlres.h>
+
+#include <string>
+
+#include "capture/PortAudioDevice.h"
+#include "capture/SoundFileDevice.h"
+#include "capture/WaveInRecorder.h"
+#include "files/PatternFiles.h"
+#include "training/NoteTables.h"
+#include "ui/KorvoDoc.h"
+#include "ui/KorvoView.h"
+#include "ui/MainFrame.h"
+#include "ui/WxFrontEnd.h"
+
+extern void InitXmlResource();  // the compiled dialog resources
+
+namespace {
+
+constexpr const char* kVendor = "Local AppWizard-Generated Applications";
+constexpr const char* kAppName = "korvo";
+constexpr int kRecentFiles = 4;
+
+// A document manager whose recent-file list holds four entries.
+class CKorvoDocManager : public wxDocManager {
+ public:
+  wxFileHistory* OnCreateFileHistory() override { return new wxFileHistory(kRecentFiles); }
+};
+
+// note_symbol.txt: in the current folder, else beside the program, else where it is installed.
+std::string NoteNamesPath() {
+  const wxString name = "note_symbol.txt";
+  if (wxFileName::FileExists(name)) {
+    return std::string(name.utf8_str());
+  }
+  const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+  for (const wxString& dir : {exe.GetPath(), exe.GetPath() + "/../share/sonavel"}) {
+    const wxFileName candidate(dir, name);
+    if (candidate.FileExists()) {
+      return std::string(candidate.GetFullPath().utf8_str());
+    }
+  }
+  return std::string(name.utf8_str());  // reported as missing; the standard names are used
+}
+
+}  // namespace
+
+CKorvoApp::CKorvoApp() = default;
+
+CKorvoApp::~CKorvoApp() = default;
+
+void CKorvoApp::OnInitCmdLine(wxCmdLineParser& parser) {
+  wxApp::OnInitCmdLine(parser);
+  parser.AddOption("i", "input", "use a sound file as the sound card's input",
+                   wxCMD_LINE_VAL_STRING);
+  parser.AddOption("d", "device", "the sound input device (index or part of its name)",
+                   wxCMD_LINE_VAL_STRING);
+}
+
+bool CKorvoApp::OnCmdLineParsed(wxCmdLineParser& parser) {
+  parser.Found("input", &m_input);
+  parser.Found("device", &m_device);
+  return wxApp::OnCmdLineParsed(parser);
+}
+
+bool CKorvoApp::OnInit() {
+  if (!wxApp::OnInit()) {  // the command line
+    return false;
+  }
+  // The note tables come first: every dialog looks notes up in them.
+  LoadNoteNamesFrom(NoteNamesPath());
+  InitNoteFrequencies();
+
+  SetVendorName(kVendor);
+  SetAppName(kAppName);
+  wxConfigBase::Set(new wxFileConfig(kAppName, kVendor));
+
+  wxImage::AddHandler(new wxPNGHandler);
+  wxXmlResource::Get()->InitAllHandlers();
+  InitXmlResource();
+
+  m_pDocManager = new CKorvoDocManager;
+  new wxDocTemplate(m_pDocManager, "Korvo Document", "", "", "", "Korvo.Document", "Korvo View",
+                    wxCLASSINFO(CKorvoDoc), wxCLASSINFO(CKorvoView));
+  m_pDocManager->FileHistoryLoad(*wxConfigBase::Get());
+
+  auto* pFrame = new CMainFrame(m_pDocManager, kAppName);
+  SetTopWindow(pFrame);
+  // The document and its view: the view's constructor empties the log.
+  wxDocument* pDoc = m_pDocManager->CreateDocument(wxEmptyString, wxDOC_NEW);
+  auto* pView = pDoc != nullptr ? wxDynamicCast(pDoc->GetFirstView(), CKorvoView) : nullptr;
+  if (pView == nullptr) {
+    return false;
+  }
+  m_pFrontEnd = std::make_unique<CWxFrontEnd>(pView);
+  m_pFrontEnd->Install();
+
+  pFrame->RunStartDialogs();
+  pView->OnInitialUpdate();
+  pFrame->Show(true);
+  pFrame->Update();
+
+  // Capture last, once the range is chosen and the window is up.
+  if (!m_input.empty()) {
+    auto pFileDevice = std::make_unique<CSoundFileDevice>(std::string(m_input.utf8_str()), 0);
+    m_pDevice = std::move(pFileDevice);
+  } else {
+    m_pDevice = std::make_unique<CPortAudioDevice>(std::string(m_device.utf8_str()));
+  }
+  g_recorder.SetDevice(m_pDevice.get());
+  g_recorder.Start();
+  return true;
+}
+
+int CKorvoApp::OnExit() {
+  WritePatternText();
+  if (g_bUserSaved == 0) {
+    WritePatternData();
+  }
+  g_recorder.Stop();
+  g_recorder.SetDevice(nullptr);
+  if (m_pFrontEnd) {
+    m_pFrontEnd->Uninstall();
+  }
+  if (m_pDocManager != nullptr) {
+    m_pDocManager->FileHistorySave(*wxConfigBase::Get());
+    delete m_pDocManager;
+    m_pDocManager = nullptr;
+  }
+  delete wxConfigBase::Set(nullptr);
+  return wxApp::OnExit();
+}

@@ -1,0 +1,30 @@
+// The application: start-up in a fixed order (note tables, settings, document template, main
+// window with the range dialogs, then capture) and shut-down (pattern files, then capture).
+#pragma once
+
+#include <wx/app.h>
+#include <wx/cmdline.h>
+
+#include <memory>
+
+class CWaveInDevice;
+class CWxFrontEnd;
+class wxDocManager;
+
+class CKorvoApp : public wxApp {
+ public:
+  CKorvoApp();
+  ~CKorvoApp() override;
+
+  bool OnInit() override;  // InitInstance
+  int OnExit() override;   // ExitInstance
+  void OnInitCmdLine(wxCmdLineParser& parser) override;
+  bool OnCmdLineParsed(wxCmdLineParser& parser) override;
+
+ private:
+  wxDocManager* m_pDocManager = nullptr;
+  std::unique_ptr<CWaveInDevice> m_pDevice;
+  std::unique_ptr<CWxFrontEnd> m_pFrontEnd;
+  wxString m_input;   // --input: a sound file instead of the sound card
+  wxString m_device;  // --device: which sound card input
+};

@@ -1,0 +1,3 @@
+#include "app/KorvoApp.h"
+
+wxIMPLEMENT_APP(CKorvoApp);

@@ -1,0 +1,3 @@
+#include "ui/KorvoDoc.h"
+
+wxIMPLEMENT_DYNAMIC_CLASS(CKorvoDoc, wxDocument);
