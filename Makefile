@@ -18,15 +18,21 @@ demo: build
 	build/dev/bin/sonavel-train --input res/demo.wav --first C4 --last B4 --think 0.5 \
 	  --out build/demo --trace build/demo/trace.jsonl
 
-run: demo
+# The desktop program; without a display, the trainer's demo instead.
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then build/dev/bin/sonavel; \
+	else echo "No display: running the trainer's demo instead."; $(MAKE) --no-print-directory demo; fi
+
+SAN_ENV = LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp"
 
 test: build
-	ctest --preset dev -j $(JOBS)
+	$(SAN_ENV) ctest --preset dev -j $(JOBS)
 
 test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -j $(JOBS)
+	$(SAN_ENV) ctest --preset tsan -j $(JOBS)
 
 test-release: deps
 	cmake --preset release

@@ -1,0 +1,371 @@
+// The dialogs under a real display (Xvfb): handlers driven directly, modal endings driven from
+// inside ShowModal, and the note plot's geometry without a window.
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/spinbutt.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/xrc/xmlres.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "analysis/SampleHistory.h"
+#include "support/CoreTestSupport.h"
+#include "training/RangeValidation.h"
+#include "ui/AboutDlg.h"
+#include "ui/CautionDlg.h"
+#include "ui/NotePatternDlg.h"
+#include "ui/NotePlot.h"
+#include "ui/RangeErrorDlg.h"
+#include "ui/TuneRangeDlg.h"
+
+namespace {
+
+template <class T>
+T* Ctrl(wxWindow& dlg, const char* pszName) {
+  T* pCtrl = dynamic_cast<T*>(dlg.FindWindow(XRCID(pszName)));
+  EXPECT_NE(pCtrl, nullptr) << pszName;
+  return pCtrl;
+}
+
+std::string Value(wxWindow& dlg, const char* pszName) {
+  return Ctrl<wxTextCtrl>(dlg, pszName)->GetValue().utf8_string();
+}
+std::string Label(wxWindow& dlg, const char* pszName) {
+  return Ctrl<wxWindow>(dlg, pszName)->GetLabel().utf8_string();
+}
+
+// Runs `dlg` modally; `action` runs inside the modal loop. A guard ends a dialog that the
+// action failed to end.
+int RunModal(wxDialog& dlg, const std::function<void()>& action) {
+  wxTimer guard(&dlg);
+  dlg.Bind(
+      wxEVT_TIMER,
+      [&dlg](wxTimerEvent&) {
+        ADD_FAILURE() << "the dialog did not end";
+        dlg.EndModal(wxID_ABORT);
+      },
+      guard.GetId());
+  guard.StartOnce(5000);
+  dlg.CallAfter(action);
+  return dlg.ShowModal();
+}
+
+void Click(wxDialog& dlg, const char* pszName) {
+  wxCommandEvent event(wxEVT_BUTTON, XRCID(pszName));
+  event.SetEventObject(dlg.FindWindow(XRCID(pszName)));
+  dlg.ProcessWindowEvent(event);
+}
+
+void PressEscape(wxDialog& dlg) {
+  wxKeyEvent event(wxEVT_CHAR_HOOK);
+  event.m_keyCode = WXK_ESCAPE;
+  event.SetEventObject(&dlg);
+  dlg.ProcessWindowEvent(event);
+}
+
+// One click on a spin, as the control does it: it moves within its range and reports the step;
+// at either end it neither moves nor reports.
+void StepSpin(wxSpinButton* pSpin, int nDelta) {
+  const int nPos = std::clamp(pSpin->GetValue() + nDelta, pSpin->GetMin(), pSpin->GetMax());
+  if (nPos == pSpin->GetValue()) {
+    return;
+  }
+  pSpin->SetValue(nPos);
+  wxSpinEvent event(wxEVT_SPIN, pSpin->GetId());
+  event.SetEventObject(pSpin);
+  event.SetPosition(nPos);
+  pSpin->ProcessWindowEvent(event);
+}
+
+void LeaveEdit(wxDialog& dlg, const char* pszName, const char* pszTyped) {
+  auto* pEdit = Ctrl<wxTextCtrl>(dlg, pszName);
+  pEdit->ChangeValue(pszTyped);
+  wxFocusEvent event(wxEVT_KILL_FOCUS, pEdit->GetId());
+  event.SetEventObject(pEdit);
+  pEdit->ProcessWindowEvent(event);
+}
+
+void ExpectDialogSize(wxDialog& dlg, int nWidth, int nHeight) {
+  EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(nWidth, nHeight)));
+}
+
+class DialogsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreForTest();
+    InitNoteFrequencies();
+    ResetLog();
+  }
+};
+
+TEST_F(DialogsTest, RangeSpinsStepOneNoteAndDragTheOtherEndUpToC0AndB8) {
+  CTuneRangeDlg dlg(nullptr);
+  EXPECT_EQ(dlg.GetTitle(), "Tune To Your Instrument");
+  auto* pFirst = Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN");
+  auto* pLast = Ctrl<wxSpinButton>(dlg, "IDC_LAST_SPIN");
+  // The resource's size, wider by what the desktop's spins need beyond their place.
+  EXPECT_EQ(dlg.GetClientSize(),
+            dlg.ConvertDialogToPixels(wxSize(141, 89)) +
+                wxSize(pFirst->GetSize().x - dlg.ConvertDialogToPixels(wxSize(14, 0)).x, 0));
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C1");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C6");
+  EXPECT_EQ(std::tuple(pFirst->GetMin(), pFirst->GetMax(), pFirst->GetValue(), pLast->GetValue()),
+            std::tuple(0, 107, 12, 72));
+
+  StepSpin(pFirst, +1);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C1#");
+  for (int k = 0; k < 59; ++k) StepSpin(pFirst, +1);
+  EXPECT_EQ(std::tuple(g_nRangeFirst, g_nRangeLast), std::tuple(72, 72));
+  StepSpin(pFirst, +1);  // above the last note: drags it along
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C6#");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C6#");
+  EXPECT_EQ(std::tuple(g_nRangeLast, pLast->GetValue()), std::tuple(73, 73));
+
+  StepSpin(pLast, -1);  // below the first note: drags it along
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C6");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C6");
+  EXPECT_EQ(pFirst->GetValue(), 72);
+
+  for (int k = 0; k < 200; ++k) StepSpin(pFirst, +1);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "B8");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "B8");
+  EXPECT_EQ(std::tuple(g_nRangeFirst, g_nRangeLast), std::tuple(107, 107));
+  for (int k = 0; k < 200; ++k) StepSpin(pLast, -1);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C0");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C0");
+  EXPECT_EQ(std::tuple(g_nRangeFirst, pFirst->GetValue()), std::tuple(0, 0));
+
+  // A position past the end (never reported by the control) is held at the last note.
+  wxSpinEvent past(wxEVT_SPIN, pLast->GetId());
+  past.SetPosition(108);
+  dlg.OnDeltaposLastSpin(past);
+  EXPECT_EQ(g_nRangeLast, 107);
+}
+
+TEST_F(DialogsTest, TypedNotesAreLookedUpWhenTheEditLosesTheFocus) {
+  CTuneRangeDlg dlg(nullptr);
+  LeaveEdit(dlg, "IDC_FIRST_NOTE", "e4x");  // upper-cased, cut to E4, recognised
+  EXPECT_STREQ(g_szFirstNoteText, "E4");
+  EXPECT_EQ(g_nRangeFirst, 52);
+  EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN")->GetValue(), 52);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "E4X");  // shown as typed
+
+  LeaveEdit(dlg, "IDC_FIRST_NOTE", "H2");  // no such note: nothing moves
+  EXPECT_STREQ(g_szFirstNoteText, "H2");
+  EXPECT_EQ(g_nRangeFirst, 52);
+  EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN")->GetValue(), 52);
+
+  // The edit takes at most three characters, in upper case.
+  auto* pLast = Ctrl<wxTextCtrl>(dlg, "IDC_LAST_NOTE");
+  pLast->Clear();
+  pLast->WriteText("c2#");
+  pLast->WriteText("x");
+  EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C2#");
+  LeaveEdit(dlg, "IDC_LAST_NOTE", "C2#");
+  EXPECT_STREQ(g_szLastNoteText, "C2#");
+  EXPECT_EQ(g_nRangeLast, 25);
+  EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_LAST_SPIN")->GetValue(), 25);
+  EXPECT_EQ(g_nRunState, 0);  // only Ready decides
+}
+
+TEST_F(DialogsTest, ReadyAcceptsTheShownRangeAndStartsTheRun) {
+  CTuneRangeDlg dlg(nullptr);
+  EXPECT_EQ(RunModal(dlg, [&] { Click(dlg, "wxID_OK"); }), wxID_OK);
+  EXPECT_EQ(g_nRunState, 2);
+  EXPECT_EQ(g_nCurNote, 12);
+  EXPECT_STREQ(g_szLog[0], ">>>Play ");
+  EXPECT_STREQ(g_szLog[1], "...");
+  EXPECT_STREQ(g_szLog[2], "C1");
+  EXPECT_STREQ(g_szExpectFreqText, "  33");
+}
+
+TEST_F(DialogsTest, ReadyRejectsAReversedRangeAndEscapeAcceptsNothing) {
+  CTuneRangeDlg reversed(nullptr);
+  Ctrl<wxTextCtrl>(reversed, "IDC_FIRST_NOTE")->ChangeValue("C6");
+  Ctrl<wxTextCtrl>(reversed, "IDC_LAST_NOTE")->ChangeValue("C1");
+  EXPECT_EQ(RunModal(reversed, [&] { Click(reversed, "wxID_OK"); }), wxID_OK);
+  EXPECT_EQ(g_nRunState, 3);
+  EXPECT_EQ(Ctrl<wxSpinButton>(reversed, "IDC_FIRST_SPIN")->GetValue(), 72);
+  EXPECT_EQ(Ctrl<wxSpinButton>(reversed, "IDC_LAST_SPIN")->GetValue(), 12);
+
+  g_nRunState = 0;
+  CTuneRangeDlg reopened(nullptr);  // where the user left it
+  EXPECT_EQ(Value(reopened, "IDC_FIRST_NOTE"), "C6");
+  EXPECT_EQ(Value(reopened, "IDC_LAST_NOTE"), "C1");
+  EXPECT_EQ(RunModal(reopened, [&] { PressEscape(reopened); }), wxID_CANCEL);
+  EXPECT_EQ(g_nRunState, 0);
+}
+
+TEST_F(DialogsTest, ErrorDialogShowsTheHelpTextOfTheState) {
+  for (const std::int32_t nState : {0, 1, 3}) {
+    g_nRunState = nState;
+    CRangeErrorDlg dlg(nullptr);
+    EXPECT_EQ(dlg.GetTitle(), "Input Range Error!");
+    ExpectDialogSize(dlg, 256, 154);
+    EXPECT_EQ(Value(dlg, "IDC_HELP_TEXT"), RangeErrorHelpText(nState)) << nState;
+  }
+}
+
+TEST_F(DialogsTest, OnlyContinueAcknowledgesTheCaution) {
+  CCautionDlg dlg(nullptr);
+  EXPECT_EQ(dlg.GetTitle(), "Caution!");
+  ExpectDialogSize(dlg, 189, 134);
+  EXPECT_EQ(Label(dlg, "wxID_OK"), "Continue  >");
+  auto* pPicture = Ctrl<wxStaticBitmap>(dlg, "IDC_CAUTION_PICTURE");
+  EXPECT_EQ(pPicture->GetBitmap().GetSize(), wxSize(307, 193));
+  EXPECT_EQ(pPicture->GetSize(), dlg.ConvertDialogToPixels(wxSize(158, 97)));
+  EXPECT_EQ(RunModal(dlg, [&] { PressEscape(dlg); }), wxID_CANCEL);
+  EXPECT_EQ(RunModal(dlg, [&] { dlg.Close(); }), wxID_CANCEL);  // the close box
+  EXPECT_EQ(g_nTrainState, -1);
+  EXPECT_EQ(RunModal(dlg, [&] { Click(dlg, "wxID_OK"); }), wxID_OK);
+  EXPECT_EQ(g_nTrainState, 0);
+}
+
+TEST_F(DialogsTest, AboutBoxShowsTheIconAndVersion) {
+  CAboutDlg dlg(nullptr);
+  EXPECT_EQ(dlg.GetTitle(), "About Sonavel");
+  ExpectDialogSize(dlg, 217, 73);
+  EXPECT_EQ(Label(dlg, "IDC_VERSION"), "Sonavel Version 1.0");
+  EXPECT_EQ(Ctrl<wxStaticBitmap>(dlg, "IDC_APP_ICON")->GetBitmap().GetSize(), wxSize(32, 32));
+  EXPECT_EQ(RunModal(dlg, [&] { Click(dlg, "wxID_OK"); }), wxID_OK);
+}
+
+TEST_F(DialogsTest, NotePatternDialogShowsTheBuffersAndOrdersItsButtons) {
+  CopyText(g_szFirstNoteText, "C4");
+  CopyText(g_szLastNoteText, "B4#");
+  CopyText(g_szCurNoteText, "D4#");
+  CopyText(g_szPlotMode, "2");
+  CopyText(g_szExpectFreqText, " 311");
+  const char* const freqs[] = {" 301", " 602", " 904", "1205", "1507", "1808"};
+  const char* const weights[] = {"10", " 7", " 5", " 3", " 2", " 1"};
+  for (int k = 0; k < kPeakCount; ++k) {
+    CopyText(g_szFreqText[k], freqs[k]);
+    CopyText(g_szWeightText[k], weights[k]);
+  }
+  CNotePatternDlg dlg(nullptr);
+  EXPECT_EQ(dlg.GetTitle(), "Sonavel");
+  ExpectDialogSize(dlg, 487, 247);
+  EXPECT_EQ(Label(dlg, "IDC_FROM_NOTE"), "C4");
+  EXPECT_EQ(Label(dlg, "IDC_TO_NOTE"), "B4#");
+  EXPECT_EQ(Label(dlg, "IDC_CUR_NOTE"), "D4#");
+  EXPECT_EQ(Label(dlg, "IDC_RECORD_COUNT"), "2");
+  EXPECT_EQ(Label(dlg, "IDC_EXPECT_FREQ"), " 311");
+  for (int k = 0; k < kPeakCount; ++k) {
+    EXPECT_EQ(Label(dlg, ("IDC_FREQ" + std::to_string(k + 1)).c_str()), freqs[k]);
+    EXPECT_EQ(Label(dlg, ("IDC_WEIGHT" + std::to_string(k + 1)).c_str()), weights[k]);
+  }
+
+  std::vector<std::string> tabStops;
+  for (wxWindow* pChild : dlg.GetChildren()) {
+    if (pChild->CanAcceptFocusFromKeyboard()) tabStops.push_back(pChild->GetLabel().utf8_string());
+  }
+  EXPECT_EQ(tabStops, (std::vector<std::string>{"Next  >", "Replay", "Done", "<  Back"}));
+  EXPECT_EQ(dlg.GetDefaultItem(), dlg.FindWindow(XRCID("IDC_NEXT")));
+
+  dlg.Show();  // paints the plot from the buffers without complaint
+  dlg.Update();
+  wxYield();
+}
+
+TEST_F(DialogsTest, NotePatternButtonsEndTheDialogWithTheirChoiceOnly) {
+  g_nCurNote = g_nFirstNote + 3;
+  const std::pair<const char*, NoteChoice> buttons[] = {{"IDC_NEXT", NoteChoice::Next},
+                                                        {"IDC_REPLAY", NoteChoice::Replay},
+                                                        {"IDC_DONE", NoteChoice::Done},
+                                                        {"IDC_BACK", NoteChoice::Back}};
+  for (const auto& [pszButton, choice] : buttons) {
+    CNotePatternDlg dlg(nullptr);
+    RunModal(dlg, [&] { Click(dlg, pszButton); });
+    EXPECT_EQ(dlg.Choice(), choice) << pszButton;
+  }
+  CNotePatternDlg closed(nullptr);
+  RunModal(closed, [&] { PressEscape(closed); });
+  EXPECT_EQ(closed.Choice(), NoteChoice::Closed);
+  EXPECT_EQ(g_nTrainState, -1);  // the caller applies the choice
+  EXPECT_EQ(g_nCurNote, g_nFirstNote + 3);
+}
+
+// --- The plot's geometry ---------------------------------------------------------------------
+
+// The waveform: everything after the axis, the left edge, the segment end mark and, for record
+// count "2", the two cyan marks.
+std::vector<PlotLine> Waveform(const std::vector<PlotLine>& lines, const char* pszMode) {
+  const std::size_t nFixed = pszMode[0] == '2' ? 5 : 3;
+  return {lines.begin() + static_cast<std::ptrdiff_t>(nFixed), lines.end()};
+}
+
+TEST(NotePlotTest, StepKeepsTheStretchWithin1800Units) {
+  static std::vector<float> ring(kRingStorage, 0.0f);
+  for (const auto& [nLength, nStep, nPoints] :
+       {std::tuple{1799, 1, 1799}, std::tuple{1800, 2, 900}, std::tuple{3600, 3, 1200}}) {
+    const auto wave = Waveform(ComputeNotePlot(1000, 1500, 1000 + nLength, "1", ring.data()), "1");
+    EXPECT_EQ(NotePlotStep(1000, 1000 + nLength), nStep);
+    ASSERT_EQ(static_cast<int>(wave.size()), nPoints) << nLength;
+    EXPECT_EQ(wave.back().nX2, 20 + nPoints - 1);
+    for (std::size_t k = 1; k < wave.size(); ++k) {  // consecutive segments
+      EXPECT_EQ(wave[k].nX1, wave[k - 1].nX2);
+      EXPECT_EQ(wave[k].nY1, wave[k - 1].nY2);
+    }
+  }
+}
+
+TEST(NotePlotTest, SamplesAreDrawnBelowTheAxisForPositiveValuesAndClipped) {
+  static std::vector<float> ring(kRingStorage, 0.0f);
+  ring[10] = 1.0f;
+  ring[11] = -1.0f;
+  ring[12] = 0.1f;
+  const auto wave = Waveform(ComputeNotePlot(10, 12, 13, "1", ring.data()), "1");
+  ASSERT_EQ(wave.size(), 3u);
+  EXPECT_EQ(wave[0].nY2, -635);  // 1.0 gives -835
+  EXPECT_EQ(wave[1].nY2, -35);   // -1.0 gives 165
+  EXPECT_EQ(wave[2].nY2, -385);
+
+  // The mirror half is read as it is; a position past it is reduced modulo the ring size.
+  ring[kRingSize + 5] = 0.25f;
+  ring[5] = -0.5f;
+  const auto mirror =
+      Waveform(ComputeNotePlot(kRingSize + 5, kRingSize + 5, kRingSize + 6, "1", ring.data()), "1");
+  ASSERT_EQ(mirror.size(), 1u);
+  EXPECT_EQ(mirror[0].nY2, -460);
+  const auto past = Waveform(
+      ComputeNotePlot(kRingStorage + 5, kRingStorage + 5, kRingStorage + 6, "1", ring.data()), "1");
+  ASSERT_EQ(past.size(), 1u);
+  EXPECT_EQ(past[0].nY2, -85);
+}
+
+TEST(NotePlotTest, MarksTheSegmentEndAndForTwoRecordsTheFollowingNote) {
+  static std::vector<float> ring(kRingStorage, 0.0f);
+  const std::int32_t nStart = 5000, nSegEnd = 5500, nEnd = nSegEnd + 1200;  // step 1
+  const auto two = ComputeNotePlot(nStart, nSegEnd, nEnd, "2", ring.data());
+  using Pen = PlotLine::Pen;
+  const auto T = [](const PlotLine& l) { return std::tuple(l.nX1, l.nY1, l.nX2, l.nY2, l.pen); };
+  ASSERT_GE(two.size(), 5u);
+  EXPECT_EQ(T(two[0]), std::tuple(20, -335, 1820, -335, Pen::Black));   // axis
+  EXPECT_EQ(T(two[1]), std::tuple(20, -335, 20, -35, Pen::White));      // left edge
+  EXPECT_EQ(T(two[2]), std::tuple(520, -335, 520, -635, Pen::White));   // segment end
+  EXPECT_EQ(T(two[3]), std::tuple(1120, -335, 1120, -35, Pen::Cyan));   // 600 samples after it
+  EXPECT_EQ(T(two[4]), std::tuple(1720, -335, 1720, -635, Pen::Cyan));  // 1200 samples after it
+
+  const auto one = ComputeNotePlot(nStart, nSegEnd, nEnd, "1", ring.data());
+  EXPECT_EQ(std::count_if(one.begin(), one.end(),
+                          [](const PlotLine& line) { return line.pen == Pen::Cyan; }),
+            0);
+  EXPECT_EQ(one.size() + 2, two.size());
+}
+
+TEST(NotePlotTest, AnEndBeforeTheStartDrawsNoWaveform) {
+  static std::vector<float> ring(kRingStorage, 0.0f);
+  for (const std::int32_t nEnd : {199999, 198000, 197000, 100000}) {
+    EXPECT_GE(NotePlotStep(200000, nEnd), 1);
+    EXPECT_TRUE(Waveform(ComputeNotePlot(200000, 200500, nEnd, "2", ring.data()), "2").empty());
+  }
+}
+
+}  // namespace

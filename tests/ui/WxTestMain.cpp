@@ -1,0 +1,52 @@
+// GoogleTest main for tests that open wx windows: wx is started only when tests run (listing
+// them at build time needs no display), and a failed wx assertion fails the test instead of
+// opening a modal dialog that would hang a headless run.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/image.h>
+#include <wx/init.h>
+#include <wx/xrc/xmlres.h>
+
+#include <cstring>
+
+extern void InitXmlResource();  // the compiled dialog resources
+
+namespace {
+
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+  ADD_FAILURE_AT(file.utf8_str(), line) << "wx assertion failed in " << func.utf8_str() << ": "
+                                        << cond.utf8_str() << " " << msg.utf8_str();
+}
+
+bool ListingOnly(int argc, char** argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (std::strncmp(argv[k], "--gtest_list_tests", 18) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (ListingOnly(argc, argv)) {
+    return RUN_ALL_TESTS();
+  }
+
+  wxSetAssertHandler(FailOnAssert);
+  wxApp::SetInstance(new wxApp);
+  if (!wxEntryStart(argc, argv)) {
+    std::fprintf(stderr, "wx could not start (no display?)\n");
+    return 1;
+  }
+  wxImage::AddHandler(new wxPNGHandler);
+  wxXmlResource::Get()->InitAllHandlers();
+  InitXmlResource();
+
+  const int nResult = RUN_ALL_TESTS();
+  wxEntryCleanup();
+  return nResult;
+}
