@@ -97,6 +97,7 @@ bool CKorvoApp::OnInit() {
   wxDocument* pDoc = m_pDocManager->CreateDocument(wxEmptyString, wxDOC_NEW);
   auto* pView = pDoc != nullptr ? wxDynamicCast(pDoc->GetFirstView(), CKorvoView) : nullptr;
   if (pView == nullptr) {
+    ShutDown();  // wx skips OnExit after a failed OnInit; the files are written all the same
     return false;
   }
   m_pFrontEnd = std::make_unique<CWxFrontEnd>(pView);
@@ -120,6 +121,11 @@ bool CKorvoApp::OnInit() {
 }
 
 int CKorvoApp::OnExit() {
+  ShutDown();
+  return wxApp::OnExit();
+}
+
+void CKorvoApp::ShutDown() {
   WritePatternText();
   if (g_bUserSaved == 0) {
     WritePatternData();
@@ -135,5 +141,4 @@ int CKorvoApp::OnExit() {
     m_pDocManager = nullptr;
   }
   delete wxConfigBase::Set(nullptr);
-  return wxApp::OnExit();
 }

@@ -22,6 +22,10 @@ class CKorvoApp : public wxApp {
   bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
  private:
+  // The exit sequence: default_pattern.txt, default_pattern.dat unless the user saved, then
+  // capture stops; settings are saved.
+  void ShutDown();
+
   wxDocManager* m_pDocManager = nullptr;
   std::unique_ptr<CWaveInDevice> m_pDevice;
   std::unique_ptr<CWxFrontEnd> m_pFrontEnd;

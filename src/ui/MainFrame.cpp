@@ -5,6 +5,7 @@
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
+#include <wx/xrc/xmlres.h>
 
 #include "training/NoteTables.h"
 #include "ui/AboutDlg.h"
@@ -22,6 +23,7 @@ constexpr int ID_VIEW_STATUS_BAR = wxID_HIGHEST + 2;  // View > Status Bar
 
 CMainFrame::CMainFrame(wxDocManager* pManager, const wxString& title)
     : wxDocParentFrame(pManager, nullptr, wxID_ANY, title, wxPoint(100, 10), wxSize(130, 682)) {
+  SetIcon(wxXmlResource::Get()->LoadIcon("SonavelIcon"));
   CreateMenus();
   CreateToolAndStatusBars();
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
