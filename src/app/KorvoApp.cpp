@@ -82,7 +82,8 @@ bool CKorvoApp::OnInit() {
   SetAppName(kAppName);
   wxConfigBase::Set(new wxFileConfig(kAppName, kVendor));
 
-  wxImage::AddHandler(new wxPNGHandler);
+  // wx owns the handler from here on.
+  wxImage::AddHandler(new wxPNGHandler);  // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
   wxXmlResource::Get()->InitAllHandlers();
   InitXmlResource();
 
