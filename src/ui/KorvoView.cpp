@@ -26,6 +26,9 @@ void CLogCanvas::OnDraw(wxDC& dc) { m_pView->OnDraw(&dc); }
 CKorvoView::CKorvoView() : m_timer(this, kTimerId) {
   ResetLog();
   Bind(wxEVT_TIMER, &CKorvoView::OnTimer, this, kTimerId);
+  // The active view sees the frame's commands before the document manager, so Save from the
+  // menu, Ctrl+S and the toolbar come here, not to the document.
+  Bind(wxEVT_MENU, &CKorvoView::OnFileSave, this, wxID_SAVE);
 }
 
 CKorvoView::~CKorvoView() { m_timer.Stop(); }
@@ -40,15 +43,11 @@ bool CKorvoView::OnCreate(wxDocument* pDoc, long nFlags) {
   }
   SetFrame(pFrame);
   m_pCanvas = new CLogCanvas(this, pFrame);
-  pFrame->Bind(wxEVT_MENU, &CKorvoView::OnFileSave, this, wxID_SAVE);
   return true;
 }
 
 bool CKorvoView::OnClose(bool bDeleteWindow) {
   m_timer.Stop();
-  if (GetFrame() != nullptr) {
-    GetFrame()->Unbind(wxEVT_MENU, &CKorvoView::OnFileSave, this, wxID_SAVE);
-  }
   if (bDeleteWindow && m_pCanvas != nullptr) {
     m_pCanvas->Destroy();
     m_pCanvas = nullptr;

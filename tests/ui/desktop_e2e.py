@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """End to end through the desktop program: sonavel --input on a short recording of two
 tones, under an X server the caller provides (xvfb-run). Answers the range and caution
-dialogs and each note pattern dialog with the keyboard, closes the window through
-File > Exit, and checks the pattern files written at exit.
+dialogs and each note pattern dialog with the keyboard, saves with File > Save, closes the
+window through File > Exit, and checks the user file and the files written at exit.
 
 Usage: desktop_e2e.py SONAVEL_EXECUTABLE [SCREENSHOT_DIR]
 """
@@ -92,6 +92,17 @@ def main():
         if shots:
             subprocess.run(["import", "-window", main, os.path.join(shots, "main-window.png")],
                            check=False)
+        # File > Save (Ctrl+S): type the name into the file chooser; ".dat" is appended.
+        press(main, "ctrl+s")
+        chooser = find_window("^Select a file$", 15)
+        if chooser is None:
+            raise RuntimeError("the save dialog did not open")
+        press(chooser, "ctrl+l")
+        time.sleep(0.3)
+        xdotool("type", "--delay", "20", os.path.join(work, "violin"))
+        time.sleep(0.3)
+        xdotool("key", "Return")
+        time.sleep(1.0)
         press(main, "alt+f")
         time.sleep(0.5)
         xdotool("key", "x")
@@ -103,15 +114,17 @@ def main():
         proc.kill()
         proc.wait()
 
-    data_path = os.path.join(work, "default_pattern.dat")
+    data_path = os.path.join(work, "violin.dat")
     text_path = os.path.join(work, "default_pattern.txt")
+    if os.path.exists(os.path.join(work, "default_pattern.dat")):
+        failures.append("default_pattern.dat was written although the user saved")
     if not os.path.exists(data_path) or not os.path.exists(text_path):
         failures.append("the pattern files were not written")
     else:
         data = open(data_path, "rb").read()
         text = open(text_path, "rb").read()
-        if len(data) != 5184:
-            failures.append("default_pattern.dat has %d bytes" % len(data))
+        if len(data) != 14 * 48:  # C0 up to the note being trained, D1
+            failures.append("violin.dat has %d bytes, not 14 records" % len(data))
         records = [struct.unpack("<12f", data[i * 48:(i + 1) * 48]) for i in range(len(data) // 48)]
         trained = [i for i, r in enumerate(records) if any(r)]
         if trained != [12, 13]:
