@@ -41,10 +41,7 @@ test-release: deps
 
 # Speed figures; never part of the test run.
 bench: deps
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target sonavel_bench_core sonavel_bench_trainer
-	build/release/bin/sonavel_bench_core
-	build/release/bin/sonavel_bench_trainer
+	bench/run --all
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

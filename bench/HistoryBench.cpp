@@ -1,12 +1,14 @@
 // The per-buffer history update: scaling, the sample ring and both feature rings.
 // Capture delivers 11025 samples per second; the counters show how far above that the
-// update runs.
+// update runs. Beside it, a plain copy of the same buffers into a ring of the same number of
+// positions: the memory-bound limit of this machine for moving those bytes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 
 #include "analysis/SampleHistory.h"
@@ -15,6 +17,17 @@
 namespace {
 
 constexpr int kBuffersInSignal = 64;
+
+// Samples per second and seconds of audio per second, from the samples handled.
+void SetRateCounters(benchmark::State& state) {
+  const auto nSamples = static_cast<double>(state.iterations()) * kBufferLen;
+  state.SetItemsProcessed(static_cast<std::int64_t>(nSamples));
+  state.SetBytesProcessed(static_cast<std::int64_t>(nSamples * sizeof(std::int16_t)));
+  state.counters["samples/s"] = benchmark::Counter(nSamples, benchmark::Counter::kIsRate);
+  // Seconds of audio handled per second of work: the multiple of the real-time need.
+  state.counters["audio_seconds"] =
+      benchmark::Counter(nSamples / kSampleRateHz, benchmark::Counter::kIsRate);
+}
 
 // A decaying tone with noise and runs of exact zeros, so both crossing rules are taken.
 std::array<std::int16_t, kBufferLen * kBuffersInSignal> MakeSignal() {
@@ -46,17 +59,35 @@ void BM_HistoryUpdate(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 
-  const auto nSamples = static_cast<double>(state.iterations()) * kBufferLen;
-  state.SetItemsProcessed(static_cast<std::int64_t>(nSamples));
-  state.counters["samples/s"] = benchmark::Counter(nSamples, benchmark::Counter::kIsRate);
-  // Seconds of audio handled per second of work: the multiple of the real-time need.
-  state.counters["audio_seconds"] =
-      benchmark::Counter(nSamples / kSampleRateHz, benchmark::Counter::kIsRate);
+  SetRateCounters(state);
   state.SetLabel("real time needs 11025 samples/s = 1 audio_seconds/s");
 
   g_nTrainState = -1;
   ClearHistory();
 }
 BENCHMARK(BM_HistoryUpdate);
+
+// The same buffers, only copied: 512 samples of 16 bits into a ring of kRingSize samples,
+// wrapping at a buffer start as the sample ring does. No scaling, no mirror, no features.
+void BM_HistoryPlainCopy(benchmark::State& state) {
+  static const auto s_signal = MakeSignal();
+  static std::array<std::int16_t, kRingSize> s_ring{};
+  static_assert(kRingSize % kBufferLen == 0, "the ring wraps at a buffer start");
+
+  std::size_t nBuffer = 1;
+  std::size_t nWrite = 0;
+  for (auto _ : state) {
+    std::memcpy(s_ring.data() + nWrite, s_signal.data() + nBuffer * kBufferLen,
+                kBufferLen * sizeof(std::int16_t));
+    nWrite = nWrite + kBufferLen == s_ring.size() ? 0 : nWrite + kBufferLen;
+    nBuffer = (nBuffer + 1) % kBuffersInSignal;
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(s_ring.data());
+
+  SetRateCounters(state);
+  state.SetLabel("memcpy of the same bytes: the memory-bound limit");
+}
+BENCHMARK(BM_HistoryPlainCopy);
 
 }  // namespace

@@ -97,24 +97,24 @@ void UpdateRunning(const std::int16_t* pSamples) {
   std::int32_t nInPrev = g_nInPrev;
   std::int32_t nInPrev2 = g_nInPrev2;
 
+  // The running sums stay in registers: each position's features start from the ones just
+  // stored at the position before it.
+  float fEnergy = pfE[nTail];
+  float fCross = pfZ[nTail];
   for (std::int32_t j = 0; j < kBufferLen; ++j) {
     const float v = static_cast<float>(pSamples[j]) * kSampleScale;
     Store(x, i, v);
     ++i;
 
     // Energy: the new sample enters, the sample at the tail leaves.
-    float fEnergy = pfE[nTail] + std::fabs(v);
+    fEnergy = fEnergy + std::fabs(v);
     fEnergy = fEnergy - std::fabs(x[nTail]);
     Store(pfE, n, fEnergy);
 
     // Crossings: the leaving one is judged by the rule that counted it when it entered.
-    float fCross = pfZ[nTail];
-    if (IsCrossing(x, nOutPrev, nOutCur, nOutPrev2)) {
-      fCross = fCross - 1.0f;
-    }
-    if (IsCrossing(x, nInPrev, nInCur, nInPrev2)) {
-      fCross = fCross + 1.0f;
-    }
+    // Subtracting or adding 0.0f leaves a count unchanged, so no branch is needed.
+    fCross = fCross - static_cast<float>(IsCrossing(x, nOutPrev, nOutCur, nOutPrev2));
+    fCross = fCross + static_cast<float>(IsCrossing(x, nInPrev, nInCur, nInPrev2));
     Store(pfZ, n, fCross);
 
     n = Next(n);
