@@ -38,6 +38,7 @@ struct CSoundFileReader::Impl {
   bool bInputDone = false;  // the file has been read to its end
   bool bFlushed = false;    // the resampler has given everything
   std::string error;
+  sf_count_t nFramesRead = 0;
 
   std::vector<float> frames;  // one chunk as read, interleaved
   std::vector<float> mono;    // the chunk averaged to mono
@@ -64,6 +65,21 @@ struct CSoundFileReader::Impl {
     bFlushed = true;
   }
 
+  // The file's end. Where the header gives the exact length, fewer frames than it promised
+  // mean the file was cut short while it was read (one already short when it was opened
+  // has its length clipped by libsndfile, or fails to open).
+  void EndOfInput() {
+    bInputDone = true;
+    const int nSub = info.format & SF_FORMAT_SUBMASK;
+    const bool bExactLength = (nSub >= SF_FORMAT_PCM_S8 && nSub <= SF_FORMAT_DOUBLE) ||
+                              nSub == SF_FORMAT_ULAW || nSub == SF_FORMAT_ALAW ||
+                              (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+    if (bExactLength && nFramesRead < info.frames && info.frames != SF_COUNT_MAX) {
+      Fail("cannot read the sound file: it was cut short while it was read (" +
+           std::to_string(nFramesRead) + " of " + std::to_string(info.frames) + " frames)");
+    }
+  }
+
   // Reads the next chunk of the file into `mono`; false at the end.
   bool ReadMonoChunk() {
     const auto nChannels = static_cast<std::size_t>(info.channels);
@@ -74,9 +90,10 @@ struct CSoundFileReader::Impl {
       return false;
     }
     if (nGot <= 0) {
-      bInputDone = true;
+      EndOfInput();
       return false;
     }
+    nFramesRead += nGot;
     const auto nFrames = static_cast<std::size_t>(nGot);
     for (std::size_t f = 0; f < nFrames; ++f) {
       double dSum = 0.0;
@@ -208,9 +225,10 @@ std::size_t CSoundFileReader::Read(std::int16_t* pnOut, std::size_t nCount) {
         break;
       }
       if (nGot <= 0) {
-        d.bInputDone = true;
+        d.EndOfInput();
         break;
       }
+      d.nFramesRead += nGot;
       nDone += static_cast<std::size_t>(nGot);
     }
     return nDone;

@@ -39,19 +39,19 @@ void AppendFloatLe(std::string& out, float fValue) {
 
 std::string ErrnoText(int nErr) { return std::error_code(nErr, std::generic_category()).message(); }
 
-// A name in the target's folder that no other writer uses at the same time: a random tag
-// and a process-wide counter. It does not grow with the target's name, so a target whose
+// A name in the target's folder that no other writer uses at the same time: fresh random
+// bits for every file (so a forked child, which inherits everything else, still picks its
+// own) and a process-wide counter. It does not grow with the target's name, so a target whose
 // name is near the file system's limit still gets a temporary name that can be created.
 fs::path TemporaryNameFor(const fs::path& target) {
   static std::atomic<unsigned> s_nCounter{0};
-  static const auto s_nTag = [] {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32U) ^
-           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }();
+  std::random_device device;
+  const std::uint64_t nTag =
+      (static_cast<std::uint64_t>(device()) << 32U) ^ static_cast<std::uint64_t>(device()) ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   char szSuffix[48];
   std::snprintf(szSuffix, sizeof szSuffix, ".~%016llx-%u.tmp",
-                static_cast<unsigned long long>(s_nTag), s_nCounter.fetch_add(1));
+                static_cast<unsigned long long>(nTag), s_nCounter.fetch_add(1));
   return target.parent_path() / szSuffix;
 }
 
