@@ -22,8 +22,9 @@ std::array<long double, kFftLen> DirectDftMagnitudes(const Block& x) {
     long double re = 0.0L, im = 0.0L;
     for (int n = 0; n < kFftLen; ++n) {
       const long double angle = kTwoPi * static_cast<long double>((k * n) % kFftLen) / kFftLen;
-      re += x[static_cast<std::size_t>(n)] * std::cos(angle);
-      im -= x[static_cast<std::size_t>(n)] * std::sin(angle);
+      const auto xn = static_cast<long double>(x[static_cast<std::size_t>(n)]);
+      re += xn * std::cos(angle);
+      im -= xn * std::sin(angle);
     }
     result[static_cast<std::size_t>(k)] = std::sqrt(re * re + im * im);
   }

@@ -280,7 +280,8 @@ TEST_F(DialogsTest, NotePatternButtonsEndTheDialogWithTheirChoiceOnly) {
                                                         {"IDC_REPLAY", NoteChoice::Replay},
                                                         {"IDC_DONE", NoteChoice::Done},
                                                         {"IDC_BACK", NoteChoice::Back}};
-  for (const auto& [pszButton, choice] : buttons) {
+  for (const auto& [pszName, choice] : buttons) {
+    const char* const pszButton = pszName;  // a lambda cannot capture a structured binding
     CNotePatternDlg dlg(nullptr);
     RunModal(dlg, [&] { Click(dlg, pszButton); });
     EXPECT_EQ(dlg.Choice(), choice) << pszButton;
