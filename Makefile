@@ -1,5 +1,5 @@
 # Front door: `make test` installs what is missing, configures, builds and runs every test.
-.PHONY: all deps build run demo test test-tsan test-release bench format tidy clean
+.PHONY: all deps build run demo test test-tsan test-release bench format tidy clean package
 
 JOBS ?= $(shell nproc)
 
@@ -38,6 +38,13 @@ test-release: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	ctest --preset release -j $(JOBS)
+
+# The Debian package, from the release build: build/package/sonavel_<version>_<arch>.deb.
+package: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cpack --config build/release/CPackConfig.cmake -B build/package
+	@echo "Package: $$(ls -t build/package/*.deb | head -n 1)"
 
 # Speed figures; never part of the test run.
 bench: deps
