@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -28,6 +30,7 @@
 #include "capture/SoundFileDevice.h"
 #include "capture/SoundFileReader.h"
 #include "capture/WaveInRecorder.h"
+#include "cli/PlotWriter.h"
 #include "files/PatternFiles.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
@@ -62,6 +65,8 @@ struct TrainerOptions {
   std::string pad = "1.0";
   std::string think = "0";
   std::optional<std::string> trace;
+  std::optional<std::string> plotDir;
+  std::optional<std::string> show;
   bool bRealtime = false;
   std::optional<std::string> device;
   bool bListDevices = false;
@@ -143,6 +148,23 @@ char ChoiceLetter(NoteChoice choice) {
       return 'X';
   }
   return 'N';
+}
+
+// How the index of --plot names an answer.
+std::string ChoiceText(NoteChoice choice) {
+  switch (choice) {
+    case NoteChoice::Next:
+      return "N (Next)";
+    case NoteChoice::Replay:
+      return "R (Replay)";
+    case NoteChoice::Back:
+      return "B (Back)";
+    case NoteChoice::Done:
+      return "D (Done)";
+    case NoteChoice::Closed:
+      return "X (closed)";
+  }
+  return "N (Next)";
 }
 
 // Whether files can be created in `folder` (created when missing).
@@ -234,13 +256,14 @@ void WriteTraceLine(std::ostream& trace, std::size_t nDialog, std::int64_t nTick
 class CVirtualRun final : public CNotePatternPrompt {
  public:
   CVirtualRun(CSoundFileReader& reader, std::int64_t nPadSamples, std::int64_t nThinkUnits,
-              std::vector<NoteChoice> choices, std::ostream* pTrace, std::ostream& err,
-              const std::atomic<bool>* pbInterrupted)
+              std::vector<NoteChoice> choices, std::ostream* pTrace, CPlotWriter* pPlot,
+              std::ostream& err, const std::atomic<bool>* pbInterrupted)
       : m_reader(reader),
         m_nPadLeft(nPadSamples),
         m_nThinkUnits(nThinkUnits),
         m_choices(std::move(choices)),
         m_pTrace(pTrace),
+        m_pPlot(pPlot),
         m_err(err),
         m_pbInterrupted(pbInterrupted),
         m_nExpectedSamples(reader.ExpectedSamples() + nPadSamples) {
@@ -273,6 +296,9 @@ class CVirtualRun final : public CNotePatternPrompt {
     ++m_nDialogs;
     if (m_pTrace != nullptr) {
       WriteTraceLine(*m_pTrace, m_nDialogs, m_nPassTime / kUnitsPerTick, pattern, choice);
+    }
+    if (m_pPlot != nullptr) {
+      m_pPlot->WriteDialog(m_nDialogs, pattern, ChoiceText(choice));
     }
     return choice;
   }
@@ -368,6 +394,7 @@ class CVirtualRun final : public CNotePatternPrompt {
   std::vector<NoteChoice> m_choices;
   std::size_t m_nDialogs = 0;  // dialogs answered so far
   std::ostream* m_pTrace;
+  CPlotWriter* m_pPlot;  // --plot, or null
   std::ostream& m_err;
   const std::atomic<bool>* m_pbInterrupted;
 
@@ -393,14 +420,15 @@ class CVirtualRun final : public CNotePatternPrompt {
 class CLiveRun final : public CNotePatternPrompt, public CMessageBoxService {
  public:
   CLiveRun(CWaveInDevice& device, CSoundFileDevice* pFileDevice, double dThinkSeconds,
-           double dSpeed, std::vector<NoteChoice> choices, std::ostream* pTrace, std::ostream& err,
-           const std::atomic<bool>* pbInterrupted)
+           double dSpeed, std::vector<NoteChoice> choices, std::ostream* pTrace, CPlotWriter* pPlot,
+           std::ostream& err, const std::atomic<bool>* pbInterrupted)
       : m_device(device),
         m_pFileDevice(pFileDevice),
         m_tickPeriod(std::chrono::duration<double>(0.1 / dSpeed)),
         m_think(std::chrono::duration<double>(dThinkSeconds / dSpeed)),
         m_choices(std::move(choices)),
         m_pTrace(pTrace),
+        m_pPlot(pPlot),
         m_err(err),
         m_pbInterrupted(pbInterrupted) {}
 
@@ -451,6 +479,9 @@ class CLiveRun final : public CNotePatternPrompt, public CMessageBoxService {
     if (m_pTrace != nullptr) {
       WriteTraceLine(*m_pTrace, m_nDialogs, m_nPassTick, pattern, choice);
     }
+    if (m_pPlot != nullptr) {
+      m_pPlot->WriteDialog(m_nDialogs, pattern, ChoiceText(choice));
+    }
     return choice;
   }
 
@@ -489,6 +520,7 @@ class CLiveRun final : public CNotePatternPrompt, public CMessageBoxService {
   std::vector<NoteChoice> m_choices;
   std::size_t m_nDialogs = 0;
   std::ostream* m_pTrace;
+  CPlotWriter* m_pPlot;  // --plot, or null
   std::ostream& m_err;
   std::mutex m_errMutex;
   const std::atomic<bool>* m_pbInterrupted;
@@ -527,6 +559,66 @@ int ListDevices(std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// --show: the records of a binary pattern file as the text listing, with the note names in
+// use. A size that is not a whole number of records, or more records than notes, is an
+// error, reported after the whole records were printed.
+int ShowPatternFile(const TrainerOptions& options, std::ostream& out, std::ostream& err) {
+  std::string error;
+  if (!LoadNames(options, error)) {
+    err << "sonavel-train: " << error << '\n';
+    return kExitBadInput;
+  }
+  const fs::path path(*options.show);
+  std::error_code ec;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || fs::is_directory(path, ec)) {
+    err << "sonavel-train: cannot read the pattern file " << path.string() << '\n';
+    return kExitBadInput;
+  }
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) {
+    err << "sonavel-train: cannot read the pattern file " << path.string() << '\n';
+    return kExitBadInput;
+  }
+  constexpr std::size_t kRecordSize = sizeof(NotePattern);
+  const std::size_t nWhole = bytes.size() / kRecordSize;
+  const std::size_t nShown = std::min<std::size_t>(nWhole, kNoteCount);
+  // The records go through the pattern store so that the listing is the one written at exit.
+  for (std::size_t i = 0; i < nShown; ++i) {
+    float fValues[2 * kPeakCount];
+    for (std::size_t k = 0; k < 2 * kPeakCount; ++k) {
+      std::uint32_t nBits = 0;
+      for (std::size_t b = 0; b < 4; ++b) {
+        nBits |= static_cast<std::uint32_t>(
+                     static_cast<unsigned char>(bytes[i * kRecordSize + k * 4 + b]))
+                 << (8 * b);
+      }
+      fValues[k] = std::bit_cast<float>(nBits);
+    }
+    std::copy_n(fValues, kPeakCount, g_fPattern[i].fBin);
+    std::copy_n(fValues + kPeakCount, kPeakCount, g_fPattern[i].fWeight);
+  }
+  const std::string text = FormatPatternText();
+  std::size_t nCut = 0;
+  for (std::size_t nLines = 0; nLines < 3 * nShown; ++nLines) {
+    nCut = text.find('\n', nCut) + 1;
+  }
+  out << text.substr(0, nCut) << std::flush;
+  int nCode = 0;
+  if (bytes.size() % kRecordSize != 0) {
+    err << "sonavel-train: " << path.string() << " is " << bytes.size()
+        << " bytes, not a multiple of " << kRecordSize << " (" << nWhole << " whole records and "
+        << bytes.size() % kRecordSize << " bytes left over)\n";
+    nCode = kExitBadInput;
+  }
+  if (nWhole > static_cast<std::size_t>(kNoteCount)) {
+    err << "sonavel-train: " << path.string() << " holds " << nWhole << " records, more than the "
+        << kNoteCount << " notes; only the first " << kNoteCount << " are shown\n";
+    nCode = kExitBadInput;
+  }
+  return nCode;
+}
+
 }  // namespace
 
 int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -548,6 +640,10 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--think", options.think,
                  "seconds each note pattern dialog stays open (default 0)");
   app.add_option("--trace", options.trace, "JSON Lines file, one object per dialog");
+  app.add_option("--plot", options.plotDir,
+                 "folder for one SVG picture per note pattern dialog and an index.html");
+  app.add_option("--show", options.show,
+                 "print a binary pattern file (.dat) as the text listing and exit");
   app.add_flag("--realtime", options.bRealtime,
                "play the file through the recorder in real time instead of virtual time");
   app.add_option("--device", options.device,
@@ -578,6 +674,9 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
   if (options.bListDevices) {
     return ListDevices(out, err);
+  }
+  if (options.show) {
+    return ShowPatternFile(options, out, err);
   }
   if (options.input.empty() == !options.device.has_value()) {
     return fail(options.device ? "--input and --device exclude each other"
@@ -638,13 +737,24 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     }
   }
   std::ostream* pTrace = options.trace ? &trace : nullptr;
+  if (options.plotDir && !PrepareOutputFolder(*options.plotDir, error)) {
+    return fail(error);
+  }
+  std::optional<CPlotWriter> plot;
+  if (options.plotDir) {
+    plot.emplace(*options.plotDir);
+  }
+  CPlotWriter* pPlot = plot ? &*plot : nullptr;
 
   if (pFileDevice || pCardDevice) {
     CWaveInDevice& device = pFileDevice ? static_cast<CWaveInDevice&>(*pFileDevice)
                                         : static_cast<CWaveInDevice&>(*pCardDevice);
-    CLiveRun run(device, pFileDevice.get(), dThink, options.dSpeed, std::move(choices), pTrace, err,
-                 pbInterrupted);
+    CLiveRun run(device, pFileDevice.get(), dThink, options.dSpeed, std::move(choices), pTrace,
+                 pPlot, err, pbInterrupted);
     const int nCode = run.Run();
+    if (plot) {
+      plot->WriteIndex();
+    }
     if (nCode == kExitInterrupted) {
       err << "sonavel-train: interrupted; no pattern file was written\n";
       return nCode;
@@ -659,10 +769,13 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     AcknowledgeCaution();
     CVirtualRun run(reader, nPadSamples,
                     static_cast<std::int64_t>(dThink * static_cast<double>(kUnitsPerSecond)),
-                    std::move(choices), pTrace, err, pbInterrupted);
+                    std::move(choices), pTrace, pPlot, err, pbInterrupted);
     SetNotePatternPrompt(&run);
     const bool bCompleted = run.Run();
     SetNotePatternPrompt(nullptr);
+    if (plot) {
+      plot->WriteIndex();
+    }
     if (!bCompleted) {
       err << "sonavel-train: interrupted; no pattern file was written\n";
       return kExitInterrupted;
@@ -673,6 +786,9 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
   }
   if (options.trace && !trace.flush()) {
     return fail("cannot write the trace file " + *options.trace);
+  }
+  if (plot && !plot->Error().empty()) {
+    return fail(plot->Error());
   }
 
   // At exit: the text listing, then the binary file (the user never saved here).
