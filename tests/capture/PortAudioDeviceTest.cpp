@@ -29,25 +29,18 @@ namespace {
 
 constexpr std::size_t kSignalBuffers = 24;
 
-class PortAudioDeviceTest : public ::testing::Test, public CMessageBoxService {
+class PortAudioDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_dir = fs::temp_directory_path() / ("sonavel-padev-" + std::to_string(getpid()));
     fs::create_directories(m_dir);
-    SetMessageBoxService(this);
+    SetMessageBoxService(&m_messages);
   }
   void TearDown() override {
     SetMessageBoxService(nullptr);
     fs::remove_all(m_dir);
   }
-  void ShowMessage(const char* pszText) override {
-    const std::lock_guard lock(m_mutex);
-    m_messages.emplace_back(pszText);
-  }
-  Texts Messages() {
-    const std::lock_guard lock(m_mutex);
-    return m_messages;
-  }
+  Texts Messages() const { return m_messages.Texts(); }
 
   // ALSA reads only `config` from now on.
   void UseAlsaConfig(const std::string& config) {
@@ -77,8 +70,7 @@ class PortAudioDeviceTest : public ::testing::Test, public CMessageBoxService {
   }
 
   fs::path m_dir;
-  std::mutex m_mutex;
-  Texts m_messages;
+  CRecordingMessages m_messages;
 };
 
 TEST_F(PortAudioDeviceTest, WithoutADeviceTheRecorderSaysSoAndStartsNothing) {

@@ -28,27 +28,20 @@ using Texts = std::vector<std::string>;
 
 namespace {
 
-class SoundFileDeviceTest : public ::testing::Test, public CMessageBoxService {
+class SoundFileDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_dir = fs::temp_directory_path() /
             ("sonavel-sfdev-" + std::to_string(getpid()) + "-" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(m_dir);
-    SetMessageBoxService(this);
+    SetMessageBoxService(&m_messages);
   }
   void TearDown() override {
     SetMessageBoxService(nullptr);
     fs::remove_all(m_dir);
   }
-  void ShowMessage(const char* pszText) override {
-    const std::lock_guard lock(m_mutex);
-    m_messages.emplace_back(pszText);
-  }
-  Texts TakeMessages() {
-    const std::lock_guard lock(m_mutex);
-    return std::exchange(m_messages, {});
-  }
+  Texts TakeMessages() { return m_messages.Take(); }
 
   // A 16-bit mono WAV of `nCount` distinct non-zero samples; returns its path.
   std::string WriteWav(const std::string& name, Samples& samples, std::size_t nCount,
@@ -71,8 +64,7 @@ class SoundFileDeviceTest : public ::testing::Test, public CMessageBoxService {
   }
 
   fs::path m_dir;
-  std::mutex m_mutex;
-  Texts m_messages;
+  CRecordingMessages m_messages;
 };
 
 TEST_F(SoundFileDeviceTest, DeliversFileThenPaddingThenSilenceInWholeBuffers) {

@@ -16,6 +16,7 @@
 
 #include "capture/FakeWaveInDevice.h"
 #include "capture/WaveInRecorder.h"
+#include "support/CaptureTestSupport.h"
 #include "training/FrontEnd.h"
 
 namespace {
@@ -51,26 +52,6 @@ int ThreadCount() {
   std::filesystem::directory_iterator it("/proc/self/task", error);
   return error ? -1 : static_cast<int>(std::distance(it, std::filesystem::directory_iterator()));
 }
-
-class CRecordingMessages : public CMessageBoxService {
- public:
-  void ShowMessage(const char* pszText) override {
-    const std::lock_guard lock(m_mutex);
-    m_texts.emplace_back(pszText);
-  }
-  void Clear() {
-    const std::lock_guard lock(m_mutex);
-    m_texts.clear();
-  }
-  std::vector<std::string> Texts() const {
-    const std::lock_guard lock(m_mutex);
-    return m_texts;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_texts;
-};
 
 // Keeps what ProcessBuffer is handed; while held, the first buffer waits inside it (after it
 // was handed over, so the device is already filling the next one).

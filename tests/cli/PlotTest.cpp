@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/Trainer.h"
+#include "support/TrainerTestSupport.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -54,23 +55,7 @@ std::string ReadAll(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct RunResult {
-  int nCode = -1;
-  std::string out;
-  std::string err;
-};
-
-RunResult Train(std::vector<std::string> args) {
-  args.insert(args.begin(), "sonavel-train");
-  std::vector<const char*> argv;
-  for (const auto& a : args) {
-    argv.push_back(a.c_str());
-  }
-  std::ostringstream out;
-  std::ostringstream err;
-  const int nCode = RunTrainer(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {nCode, out.str(), err.str()};
-}
+RunResult Train(const std::vector<std::string>& args) { return RunTrainerWith(args); }
 
 class PlotTest : public ::testing::Test {
  protected:

@@ -25,6 +25,7 @@
 
 #include "capture/SoundFileReader.h"
 #include "cli/Trainer.h"
+#include "support/TrainerTestSupport.h"
 #include "training/RangeValidation.h"
 
 namespace fs = std::filesystem;
@@ -110,13 +111,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-struct RunResult {
-  int nCode = -1;
-  std::string out;
-  std::string err;
-  std::vector<std::string> Log() const { return Lines(out); }
-};
-
 class TrainerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -141,17 +135,7 @@ class TrainerTest : public ::testing::Test {
     return RunRaw(args);
   }
 
-  static RunResult RunRaw(std::vector<std::string> args) {
-    args.insert(args.begin(), "sonavel-train");
-    std::vector<const char*> argv;
-    for (const auto& a : args) {
-      argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int nCode = RunTrainer(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {nCode, out.str(), err.str()};
-  }
+  static RunResult RunRaw(const std::vector<std::string>& args) { return RunTrainerWith(args); }
 
   fs::path Out() const { return m_dir / "out"; }
   fs::path TracePath() const { return m_dir / "trace.jsonl"; }

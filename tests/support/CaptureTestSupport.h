@@ -1,14 +1,18 @@
-// A recorder for tests that keeps every buffer handed to ProcessBuffer.
+// A recorder that keeps every buffer handed to ProcessBuffer, and a message service that keeps
+// every text, for the capture tests.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/SampleHistory.h"
 #include "capture/WaveInRecorder.h"
+#include "training/FrontEnd.h"
 
 // Keeps the samples of every buffer handed to ProcessBuffer, in order.
 class CCollectingRecorder : public CWaveInRecorder {
@@ -35,4 +39,30 @@ class CCollectingRecorder : public CWaveInRecorder {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::vector<std::int16_t> m_samples;
+};
+
+// Keeps every message shown, in order; any thread.
+class CRecordingMessages : public CMessageBoxService {
+ public:
+  void ShowMessage(const char* pszText) override {
+    const std::lock_guard lock(m_mutex);
+    m_texts.emplace_back(pszText);
+  }
+  void Clear() {
+    const std::lock_guard lock(m_mutex);
+    m_texts.clear();
+  }
+  std::vector<std::string> Texts() const {
+    const std::lock_guard lock(m_mutex);
+    return m_texts;
+  }
+  // The messages so far, forgetting them.
+  std::vector<std::string> Take() {
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_texts, {});
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_texts;
 };
