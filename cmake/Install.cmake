@@ -6,25 +6,53 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/sonavel.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/res/sonavel.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/sonavel.1
-              ${PROJECT_SOURCE_DIR}/docs/man/sonavel-train.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Man pages and the changelog are installed compressed, as Debian's policy wants them:
+# gzip -9n (no name or time stamp in the header, so the package is reproducible).
+find_program(SONAVEL_GZIP gzip REQUIRED)
+function(sonavel_gzip source output)
+  get_filename_component(name ${source} NAME)
+  get_filename_component(dir ${output} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${dir}/${name}
+    COMMAND ${SONAVEL_GZIP} -9nf ${dir}/${name}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+endfunction()
+
+set(SONAVEL_MAN_GZ ${PROJECT_BINARY_DIR}/man/sonavel.1.gz
+                   ${PROJECT_BINARY_DIR}/man/sonavel-train.1.gz)
+sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/man/sonavel.1 ${PROJECT_BINARY_DIR}/man/sonavel.1.gz)
+sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/man/sonavel-train.1
+             ${PROJECT_BINARY_DIR}/man/sonavel-train.1.gz)
+set(SONAVEL_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/debian/changelog ${SONAVEL_CHANGELOG_GZ})
+add_custom_target(sonavel_compressed_docs ALL DEPENDS ${SONAVEL_MAN_GZ} ${SONAVEL_CHANGELOG_GZ})
+
+install(FILES ${SONAVEL_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The package's copyright and changelog, where Debian keeps them.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/debian/copyright ${SONAVEL_CHANGELOG_GZ}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sonavel)
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "sonavel")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Sonavel developers")
-set(CPACK_PACKAGE_CONTACT "Sonavel developers")
+set(CPACK_PACKAGE_CONTACT "Sonavel developers <developers@sonavel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Trains note patterns from a microphone or a recording")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Sonavel listens to notes played one at a time, from the sound card or a sound file, and\
- keeps a pattern of each note's spectrum for later recognition. It has a desktop program\
- (sonavel) and a command-line trainer (sonavel-train).")
+# One paragraph, its lines short enough for package tools to show as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Sonavel listens to notes played one at a time, from the sound card or a"
+  "sound file, and keeps a pattern of each note's spectrum: its six strongest"
+  "peaks with their weights. The patterns are written to a text listing and to"
+  "binary pattern files. The package has a desktop program (sonavel) and a"
+  "command-line trainer (sonavel-train).")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Sonavel developers")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Sonavel developers <developers@sonavel.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -22,5 +22,12 @@ if(SONAVEL_SANITIZE)
   target_link_options(sonavel_sanitizers INTERFACE -fsanitize=${_sonavel_san})
 endif()
 
+# Hardening as Debian builds its packages: checked string and memory calls where the
+# optimiser can see the sizes, and relocations made read-only before the program runs.
+add_library(sonavel_hardening INTERFACE)
+target_compile_definitions(sonavel_hardening INTERFACE $<$<CONFIG:Release>:_FORTIFY_SOURCE=2>)
+target_link_options(sonavel_hardening INTERFACE LINKER:-z,relro LINKER:-z,now)
+
 add_library(sonavel_options INTERFACE)
-target_link_libraries(sonavel_options INTERFACE sonavel_warnings sonavel_fp sonavel_sanitizers)
+target_link_libraries(sonavel_options INTERFACE
+  sonavel_warnings sonavel_fp sonavel_sanitizers sonavel_hardening)

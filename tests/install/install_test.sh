@@ -20,7 +20,7 @@ fail() {
 # Everything lands where the desktop and man expect it.
 for f in bin/sonavel bin/sonavel-train share/sonavel/note_symbol.txt \
          share/icons/hicolor/32x32/apps/sonavel.png share/applications/sonavel.desktop \
-         share/man/man1/sonavel.1 share/man/man1/sonavel-train.1; do
+         share/man/man1/sonavel.1.gz share/man/man1/sonavel-train.1.gz; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 [ -x "$prefix/bin/sonavel" ] && [ -x "$prefix/bin/sonavel-train" ] || fail "programs not executable"
@@ -80,7 +80,9 @@ else
 fi
 
 for page in sonavel sonavel-train; do
-  file="$prefix/share/man/man1/$page.1"
+  # Installed compressed; rendered from a plain copy.
+  file="$prefix/work/$page.1"
+  gzip -dc "$prefix/share/man/man1/$page.1.gz" >"$file"
   if command -v groff >/dev/null; then
     warnings=$(groff -man -Tutf8 -ww -z "$file" 2>&1)
     [ -z "$warnings" ] || { echo "$warnings" >&2; fail "$page.1 renders with warnings"; }
@@ -93,5 +95,16 @@ for page in sonavel sonavel-train; do
     echo "neither groff nor man found: $page.1 not rendered"
   fi
 done
+
+# The Debian package of this build: lintian finds no error in it.
+if command -v lintian >/dev/null && [ -f "$build_dir/CPackConfig.cmake" ]; then
+  cpack_exe="$(dirname "$cmake_exe")/cpack"
+  "$cpack_exe" --config "$build_dir/CPackConfig.cmake" -B "$prefix/package" >/dev/null ||
+    fail "cpack could not build the package"
+  report=$(lintian --fail-on error "$prefix"/package/*.deb 2>&1) ||
+    { echo "$report" >&2; fail "lintian reports errors in the package"; }
+else
+  echo "lintian not found: the package was not checked"
+fi
 
 echo "install test passed"
