@@ -1,5 +1,9 @@
 #include "files/PatternFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -55,24 +59,81 @@ fs::path TemporaryNameFor(const fs::path& target) {
   return target.parent_path() / szSuffix;
 }
 
-// Writes and closes; both results are checked.
-bool WriteAndClose(std::FILE* pFile, std::string_view bytes, std::string& error) {
-  errno = 0;
-  const std::size_t nWritten = std::fwrite(bytes.data(), 1, bytes.size(), pFile);
-  int nErr = errno;
-  bool bOk = nWritten == bytes.size();
-  if (std::fflush(pFile) != 0 && bOk) {
-    bOk = false;
-    nErr = errno;
+// Closes the descriptor it holds when it goes out of scope.
+class CFileHandle {
+ public:
+  explicit CFileHandle(int fd = -1) : m_fd(fd) {}
+  CFileHandle(const CFileHandle&) = delete;
+  CFileHandle& operator=(const CFileHandle&) = delete;
+  ~CFileHandle() {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+    }
   }
-  if (std::fclose(pFile) != 0 && bOk) {
-    bOk = false;
-    nErr = errno;
+  int Get() const { return m_fd; }
+  // Closes now; false with errno set when closing reported an error (a delayed write error).
+  bool Close() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
   }
-  if (!bOk) {
-    error = nErr != 0 ? ErrnoText(nErr) : "write failed";
+
+ private:
+  int m_fd;
+};
+
+// Writes all of `bytes` at the descriptor's position; false with errno set on failure.
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t nWritten = ::write(fd, bytes.data(), bytes.size());
+    if (nWritten < 0 && errno == EINTR) {
+      continue;
+    }
+    if (nWritten <= 0) {
+      errno = nWritten == 0 ? EIO : errno;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(nWritten));
   }
-  return bOk;
+  return true;
+}
+
+// Gives the new file the owner, group and permission bits of the one it replaces, as far as
+// this process may: an owner (or group) it may not give away stays its own. The permission
+// bits are set last, because a change of owner clears the set-user-id and set-group-id bits.
+void KeepOwnerAndMode(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0);
+  }
+  static_cast<void>(::fchmod(fd, old.st_mode & 07777) == 0);
+}
+
+// Writes `bytes` from the start of the regular file `file` (freshly opened), cuts the file to
+// their length, takes over owner and mode from *pKeep (when given), flushes it to the disk
+// and closes it. Empty on success, else the reason. The old content is overwritten rather
+// than truncated first, so a file of the same size needs no new space on the disk.
+std::string WriteSyncClose(CFileHandle& file, std::string_view bytes, const struct stat* pKeep) {
+  bool bOk =
+      WriteAll(file.Get(), bytes) && ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0;
+  if (bOk && pKeep != nullptr) {
+    KeepOwnerAndMode(file.Get(), *pKeep);
+  }
+  bOk = bOk && ::fsync(file.Get()) == 0;
+  const int nErr = errno;
+  if (!file.Close() && bOk) {
+    return ErrnoText(errno);
+  }
+  return bOk ? std::string() : ErrnoText(nErr);
+}
+
+// Flushes the folder entry of a file just renamed into place; a folder that cannot be opened
+// or flushed changes nothing, the file holds its content all the same.
+void SyncFolderOf(const fs::path& file) {
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const CFileHandle handle(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.Get() >= 0) {
+    static_cast<void>(::fsync(handle.Get()) == 0);
+  }
 }
 
 }  // namespace
@@ -145,33 +206,64 @@ FileWriteResult WriteReplacing(const fs::path& target, std::string_view bytes) {
       return fail("it is a folder", true);
     }
     // A device or pipe: nothing to replace, write into it.
-    std::FILE* pFile = std::fopen(finalTarget.c_str(), "wb");
-    if (pFile == nullptr) {
+    CFileHandle device(::open(finalTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (device.Get() < 0) {
       return fail(ErrnoText(errno), true);
     }
-    std::string reason;
-    if (!WriteAndClose(pFile, bytes, reason)) {
-      return fail(reason);
+    if (!WriteAll(device.Get(), bytes) || !device.Close()) {
+      return fail(ErrnoText(errno));
     }
     result.bOk = true;
     return result;
   }
 
-  const fs::path temp = TemporaryNameFor(finalTarget);
-  std::FILE* pFile = std::fopen(temp.c_str(), "wbx");
-  if (pFile == nullptr) {
+  // An existing file is replaced only when this process could also write into it: one that
+  // cannot be opened for writing stays as it is, with the reason opening it gives. (For root
+  // that is only a file on a read-only disk or an immutable one; permission bits do not
+  // stop root, here as in any in-place write.) It is opened without truncating, so it is
+  // unchanged until it is written in place below.
+  const bool bExists = fs::exists(status);
+  CFileHandle existing(bExists ? ::open(finalTarget.c_str(), O_WRONLY | O_CLOEXEC) : -1);
+  struct stat old {};
+  if (bExists && (existing.Get() < 0 || ::fstat(existing.Get(), &old) != 0)) {
     return fail(ErrnoText(errno), true);
   }
-  std::string reason;
-  if (!WriteAndClose(pFile, bytes, reason)) {
+  const auto writeInPlace = [&] {
+    std::string reason = WriteSyncClose(existing, bytes, nullptr);
+    if (!reason.empty()) {
+      return fail(reason);
+    }
+    result.bOk = true;
+    return result;
+  };
+  // A rename would leave the file's other names with the old content: every name of a file
+  // with several links is to see the new one.
+  if (bExists && old.st_nlink > 1) {
+    return writeInPlace();
+  }
+
+  // Owner-only until the old file's mode is taken over; a new file gets the usual mode.
+  const fs::path temp = TemporaryNameFor(finalTarget);
+  CFileHandle tempFile(
+      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bExists ? 0600 : 0666));
+  if (tempFile.Get() < 0) {
+    const int nErr = errno;
+    // A folder that takes no new file, around a file that can be written.
+    return bExists ? writeInPlace() : fail(ErrnoText(nErr), true);
+  }
+  const std::string reason = WriteSyncClose(tempFile, bytes, bExists ? &old : nullptr);
+  if (!reason.empty()) {
     fs::remove(temp, ec);
     return fail(reason);
   }
   if (std::rename(temp.c_str(), finalTarget.c_str()) != 0) {
     const int nErr = errno;
     fs::remove(temp, ec);
-    return fail(ErrnoText(nErr));
+    // Refused for the folder's sake (a sticky folder and another user's file, say): the file
+    // itself can still be written.
+    return bExists ? writeInPlace() : fail(ErrnoText(nErr));
   }
+  SyncFolderOf(finalTarget);
   result.bOk = true;
   return result;
 }

@@ -3,9 +3,9 @@
 // - 1). A binary record is 12 little-endian IEEE 754 floats, 48 bytes, record i at offset
 // 48 * i. Text lines end in CR LF on every platform.
 //
-// Every file is written to a temporary name in its folder and renamed over the target only
-// when it is complete, so a failed or interrupted write never leaves a truncated file where
-// a good one stood. Runs on the user-interface thread.
+// Every file is written to a temporary name in its folder, flushed to the disk and renamed
+// over the target only when it is complete, so a failed or interrupted write never leaves a
+// truncated file where a good one stood. Runs on the user-interface thread.
 #pragma once
 
 #include <filesystem>
@@ -19,10 +19,17 @@ inline constexpr const char* kPatternDataName = "default_pattern.dat";
 std::string FormatPatternText();
 std::string FormatPatternData(int nRecords);
 
-// Writes `bytes` as the whole content of `target`, replacing it only once everything was
-// written and closed. A target that exists and is not a regular file (a device such as
-// /dev/full) is written in place. On failure returns false and describes the problem in
-// *pError (when given); an existing target is then left as it was.
+// Writes `bytes` as the whole content of `target` (the file a link points to, for a link),
+// replacing it only once everything was written and flushed to the disk. An existing target
+// that this process cannot open for writing is left alone and the call fails as opening it
+// would (so root, whom permission bits do not stop, rewrites a read-only file). The new file
+// keeps the old one's permission bits, and its owner and group where the process may set
+// them. An existing target is written in place, without the atomic replacement, when it is
+// not a regular file (a device such as /dev/full), when it has more than one link (so every
+// name sees the new content), and when the folder takes no new file or refuses the rename
+// (a folder without write permission, a sticky folder). On failure returns false and
+// describes the problem in *pError (when given); an existing target is then left as it was,
+// except after a failed write in place.
 bool WriteFileReplacing(const std::filesystem::path& target, std::string_view bytes,
                         std::string* pError = nullptr);
 

@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,6 +71,26 @@ class CFileSizeLimit {
   void (*m_oldHandler)(int) = nullptr;
   bool m_bActive = false;
 };
+
+// Runs WritePatternText(folder) in a child process as a user whom permission bits bind:
+// nobody when this test runs as root. The child's standard output and error go to `out` and
+// `err`. Returns its exit code: 0 written, 1 failed, 2 the user could not be changed.
+int WriteTextAsUser(const fs::path& folder, const fs::path& out, const fs::path& err) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(2);
+    }
+    ::_exit(WritePatternText(folder) ? 0 : 1);
+  }
+  int nStatus = -1;
+  ::waitpid(pid, &nStatus, 0);
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
 
 class PatternFilesTest : public ::testing::Test {
  protected:
@@ -273,6 +297,72 @@ TEST_F(PatternFilesTest, FailedRewriteKeepsTheGoodFileAndLeavesNoTemporary) {
   EXPECT_EQ(ReadAll(m_dir / "default_pattern.txt"), goodText);
   EXPECT_EQ(ReadAll(m_dir / "notes.dat"), goodData);
   EXPECT_EQ(EntriesOf(m_dir), entriesBefore);
+}
+
+TEST_F(PatternFilesTest, RewriteKeepsModeOwnerAndEveryLink) {
+  // Only root may give a file away, and root may rewrite a read-only file (as it may in place).
+  const bool bRoot = ::geteuid() == 0;
+  const uid_t nOwner = bRoot ? 65534 : ::geteuid();
+  const gid_t nGroup = bRoot ? 65534 : ::getegid();
+  const fs::path file = m_dir / "notes.dat";
+  const fs::path link = m_dir / "link.dat";
+  const std::pair<fs::perms, bool> cases[] = {{fs::perms{0604}, false},
+                                              {bRoot ? fs::perms{0444} : fs::perms{0600}, false},
+                                              {fs::perms{0640}, true}};
+  for (const auto& [mode, bLinked] : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(mode)) + (bLinked ? " linked" : ""));
+    WriteAll(file, "old and longer than the new");
+    if (bLinked) {
+      fs::create_hard_link(file, link);
+    }
+    fs::permissions(file, mode);
+    ASSERT_EQ(::chown(file.c_str(), nOwner, nGroup), 0);
+    std::string error;
+    ASSERT_TRUE(WriteFileReplacing(file, "new", &error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, static_cast<unsigned>(mode));
+    EXPECT_EQ(st.st_uid, nOwner);
+    EXPECT_EQ(st.st_gid, nGroup);
+    EXPECT_EQ(ReadAll(bLinked ? link : file), "new");
+    EXPECT_EQ(EntriesOf(m_dir).size(), bLinked ? 2U : 1U);
+    fs::remove(file);
+    fs::remove(link);
+  }
+}
+
+TEST_F(PatternFilesTest, FileThatMayNotBeReplacedIsLeftAloneOrWrittenInPlace) {
+  struct Case {
+    const char* pszWhat;
+    fs::perms folderMode;
+    fs::perms fileMode;  // of a file the writer does not own when the test runs as root
+    bool bWritten;
+  };
+  const Case cases[] = {
+      {"read-only file, writable folder", fs::perms{0777}, fs::perms{0444}, false},
+      {"writable file, read-only folder", fs::perms{0555}, fs::perms{0666}, true},
+      {"writable file, sticky folder", fs::perms{01777}, fs::perms{0666}, true}};
+  const fs::path folder = m_dir / "folder";
+  const fs::path file = folder / kPatternTextName;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pszWhat);
+    fs::create_directory(folder);
+    WriteAll(file, "old");
+    fs::permissions(file, c.fileMode);
+    fs::permissions(folder, c.folderMode);
+    const int nCode = WriteTextAsUser(folder, m_dir / "out", m_dir / "err");
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_NE(nCode, 2) << "could not become user nobody";
+    EXPECT_EQ(nCode, c.bWritten ? 0 : 1);
+    EXPECT_EQ(ReadAll(file).size(), c.bWritten ? FormatPatternText().size() : 3U);
+    EXPECT_EQ(fs::status(file).permissions(), c.fileMode);
+    EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{kPatternTextName});
+    EXPECT_EQ(ReadAll(m_dir / "out"), c.bWritten ? "" : "The file  was not opened\n");
+    EXPECT_EQ(
+        ReadAll(m_dir / "err"),
+        c.bWritten ? "" : "Could not write " + file.string() + ": " + std::strerror(EACCES) + "\n");
+    fs::remove_all(folder);
+  }
 }
 
 }  // namespace
