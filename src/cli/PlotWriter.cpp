@@ -9,8 +9,8 @@
 #include "analysis/Fft.h"
 #include "analysis/SampleHistory.h"
 #include "files/PatternFiles.h"
+#include "training/NotePlot.h"
 #include "training/TrainingController.h"
-#include "ui/NotePlot.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/NotePlot.h"
+#include "training/NotePlot.h"
 
 #include <cmath>
 

@@ -1,6 +1,7 @@
 // The geometry of the note pattern dialog's plot, without any window: the lines to draw, in
 // logical units of 0.1 mm with y pointing up, measured from the top-left corner of the plot
-// frame's client area (so everything inside the frame has negative y).
+// frame's client area (so everything inside the frame has negative y). The desktop dialog draws
+// these lines, sonavel-train --plot writes them as SVG.
 //
 // The plot rectangle runs from x 20 to 1820 and y -35 (top) to -635 (bottom), with the axis
 // at y -335. The stretch of the sample history from nStart to nEnd is decimated so that it
