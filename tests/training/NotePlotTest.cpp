@@ -77,11 +77,19 @@ TEST(NotePlotTest, MarksTheSegmentEndAndForTwoRecordsTheFollowingNote) {
   EXPECT_EQ(one.size() + 2, two.size());
 }
 
-TEST(NotePlotTest, AnEndBeforeTheStartDrawsNoWaveform) {
+// A long segment across the end of the ring, whose search for a following note gave up past it:
+// the plot end was reduced by a lap, the start and the segment end were not. The stretch is drawn
+// unreduced, through the mirror half.
+TEST(NotePlotTest, AnEndReducedPastTheRingEndIsDrawnALapLater) {
   static std::vector<float> ring(kRingStorage, 0.0f);
-  for (const std::int32_t nEnd : {199999, 198000, 197000, 100000}) {
-    EXPECT_GE(NotePlotStep(200000, nEnd), 1);
-    EXPECT_TRUE(Waveform(ComputeNotePlot(200000, 200500, nEnd, "2", ring.data()), "2").empty());
+  ring[kRingSize + 200] = 0.5f;  // position 205000
+  for (const auto& [nEnd, nStep, nPoints, nMarkX] :
+       {std::tuple{206012, 2, 1006, 770}, std::tuple{205500, 1, 1500, 1520}}) {
+    const auto lines = ComputeNotePlot(204000, 205500, nEnd - kRingSize, "1", ring.data());
+    EXPECT_EQ(lines[2].nX1, nMarkX) << nEnd;  // the segment end mark
+    const auto wave = Waveform(lines, "1");
+    ASSERT_EQ(static_cast<int>(wave.size()), nPoints) << nEnd;
+    EXPECT_EQ(wave[static_cast<std::size_t>(1000 / nStep)].nY2, -585) << nEnd;
   }
 }
 
