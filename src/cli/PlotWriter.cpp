@@ -9,8 +9,8 @@
 #include "analysis/Fft.h"
 #include "analysis/SampleHistory.h"
 #include "files/PatternFiles.h"
+#include "training/NotePlot.h"
 #include "training/TrainingController.h"
-#include "ui/NotePlot.h"
 
 namespace {
 
@@ -60,6 +60,14 @@ std::string Trim(const char* psz) {
 
 int SvgY(int nUnitY) { return kPlotOffset - nUnitY; }
 
+// Appends a path command with its point: "M20 375".
+void AppendPoint(std::string& path, char cCommand, int nX, int nY) {
+  path += cCommand;
+  path += std::to_string(nX);
+  path += ' ';
+  path += std::to_string(nY);
+}
+
 const char* PenColour(PlotLine::Pen pen) {
   switch (pen) {
     case PlotLine::Pen::White:
@@ -86,11 +94,11 @@ std::string PlotPaths(const std::vector<PlotLine>& lines) {
       const int nX1 = line.nX1;
       const int nY1 = SvgY(line.nY1);
       if (path.empty() || nX1 != nLastX || nY1 != nLastY) {
-        path += "M" + std::to_string(nX1) + ' ' + std::to_string(nY1);
+        AppendPoint(path, 'M', nX1, nY1);
       }
       nLastX = line.nX2;
       nLastY = SvgY(line.nY2);
-      path += "L" + std::to_string(nLastX) + ' ' + std::to_string(nLastY);
+      AppendPoint(path, 'L', nLastX, nLastY);
     }
     if (!path.empty()) {
       out += std::string("<path fill=\"none\" stroke-width=\"3\" stroke=\"") + PenColour(pen) +
@@ -152,7 +160,7 @@ void CPlotWriter::WriteDialog(std::size_t nDialog, const NotePattern& pattern,
   const std::string title =
       "Dialog " + std::to_string(nDialog) + ": " + entry.note + ", answered " + answer;
   std::string svg;
-  svg.reserve(64 * 1024);
+  svg.reserve(std::size_t{64} * 1024);
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth / 2) +
          "\" height=\"" + std::to_string(kHeight / 2) + "\" viewBox=\"0 0 " +
@@ -173,8 +181,9 @@ void CPlotWriter::WriteDialog(std::size_t nDialog, const NotePattern& pattern,
   // (b) The band spectrum: bins 1 ... 256, frequency ticks every kilohertz, the six peaks.
   svg += "<g id=\"spectrum\">\n<path fill=\"none\" stroke=\"#4060a0\" stroke-width=\"5\" d=\"";
   for (int i = 0; i < kSpectrumBins; ++i) {
-    svg += "M" + std::to_string(BinX(i)) + ' ' + std::to_string(kSpectrumBottom) + "V" +
-           std::to_string(barTop(i));
+    AppendPoint(svg, 'M', BinX(i), kSpectrumBottom);
+    svg += 'V';
+    svg += std::to_string(barTop(i));
   }
   svg += "\"/>\n";
   svg += "<path stroke=\"#000000\" stroke-width=\"2\" d=\"M" + std::to_string(kPlotLeft) + ' ' +
@@ -225,10 +234,11 @@ void CPlotWriter::WriteIndex() {
   for (const Entry& entry : m_entries) {
     const std::string name = DialogFileName(entry.nDialog);
     const std::string id = name.substr(0, name.size() - 4);
-    html += "<figure id=\"" + id + "\">\n<img src=\"" + name + "\" alt=\"" + Escape(id) +
-            "\" width=\"920\" height=\"660\">\n<figcaption>Dialog " +
-            std::to_string(entry.nDialog) + ": note <b class=\"note\">" + Escape(entry.note) +
-            "</b>, answered <b class=\"answer\">" + Escape(entry.answer) + "</b>\n<table>\n";
+    html += "<figure id=\"" + id + "\">\n<img src=\"";
+    html += name + "\" alt=\"" + Escape(id) + "\" width=\"920\" height=\"660\">\n";
+    html += "<figcaption>Dialog " + std::to_string(entry.nDialog) + ": note <b class=\"note\">";
+    html += Escape(entry.note) + "</b>, answered <b class=\"answer\">";
+    html += Escape(entry.answer) + "</b>\n<table>\n";
     html += "<tr><th>Hz</th>";
     for (const std::string& freq : entry.freqTexts) {
       html += "<td>" + Escape(freq) + "</td>";

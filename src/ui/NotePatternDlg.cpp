@@ -10,8 +10,8 @@
 #include <string>
 
 #include "analysis/SampleHistory.h"
+#include "training/NotePlot.h"
 #include "ui/DialogSupport.h"
-#include "ui/NotePlot.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/NotePlot.h"
+#include "training/NotePlot.h"
 
 #include <cmath>
 
@@ -19,9 +19,8 @@ int SampleY(float fSample) {
 
 }  // namespace
 
-std::int32_t NotePlotStep(std::int32_t nStart, std::int32_t nEnd) {
-  const std::int64_t nStep =
-      (static_cast<std::int64_t>(nEnd) - nStart) / (kPlotRight - kPlotLeft) + 1;
+std::int32_t NotePlotStep(std::int64_t nStart, std::int64_t nEnd) {
+  const std::int64_t nStep = (nEnd - nStart) / (kPlotRight - kPlotLeft) + 1;
   return nStep < 1 ? 1 : static_cast<std::int32_t>(nStep);
 }
 
@@ -33,7 +32,11 @@ std::vector<PlotLine> ComputeNotePlot(std::int32_t nStart, std::int32_t nSegEnd,
   lines.push_back({kPlotLeft, kPlotAxis, kPlotRight, kPlotAxis, Pen::Black});
   lines.push_back({kPlotLeft, kPlotAxis, kPlotLeft, kPlotTop, Pen::White});
 
-  const std::int32_t nStep = NotePlotStep(nStart, nEnd);
+  // The search for a note after a long segment leaves its give-up position reduced by a lap when
+  // it passed the end of the ring, and the segment's bounds unreduced: an end before the segment
+  // end lies one lap later.
+  const std::int64_t nPlotEnd = nEnd < nSegEnd ? std::int64_t{nEnd} + kRingSize : nEnd;
+  const std::int32_t nStep = NotePlotStep(nStart, nPlotEnd);
   const auto xOf = [&](std::int64_t nPos) {
     return static_cast<int>(kPlotLeft + (nPos - nStart) / nStep);
   };
@@ -42,16 +45,16 @@ std::vector<PlotLine> ComputeNotePlot(std::int32_t nStart, std::int32_t nSegEnd,
   lines.push_back({nSegX, kPlotAxis, nSegX, kPlotBottom, Pen::White});
 
   if (pszPlotMode != nullptr && pszPlotMode[0] == '2') {
-    const int nMidX = xOf((static_cast<std::int64_t>(nEnd) + nSegEnd) / 2);
+    const int nMidX = xOf((nPlotEnd + nSegEnd) / 2);
     lines.push_back({nMidX, kPlotAxis, nMidX, kPlotTop, Pen::Cyan});
-    const int nEndX = xOf(nEnd);
+    const int nEndX = xOf(nPlotEnd);
     lines.push_back({nEndX, kPlotAxis, nEndX, kPlotBottom, Pen::Cyan});
   }
 
   int nX = kPlotLeft;
   int nPrevX = kPlotLeft;
   int nPrevY = kPlotAxis;
-  for (std::int64_t i = nStart; i < nEnd; i += nStep, ++nX) {
+  for (std::int64_t i = nStart; i < nPlotEnd; i += nStep, ++nX) {
     const int nY = SampleY(pfRing[RingIndex(static_cast<std::int32_t>(i))]);
     lines.push_back({nPrevX, nPrevY, nX, nY, Pen::Black});
     nPrevX = nX;
