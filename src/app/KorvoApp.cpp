@@ -95,8 +95,7 @@ bool CKorvoApp::OnInit() {
   auto* pFrame = new CMainFrame(m_pDocManager, kAppName);
   SetTopWindow(pFrame);
   // The document and its view: the view's constructor empties the log.
-  wxDocument* pDoc = m_pDocManager->CreateDocument(wxEmptyString, wxDOC_NEW);
-  auto* pView = pDoc != nullptr ? wxDynamicCast(pDoc->GetFirstView(), CKorvoView) : nullptr;
+  CKorvoView* pView = pFrame->CreateDocumentAndView();
   if (pView == nullptr) {
     ShutDown();  // wx skips OnExit after a failed OnInit; the files are written all the same
     return false;
@@ -112,6 +111,8 @@ bool CKorvoApp::OnInit() {
   // Capture last, once the range is chosen and the window is up.
   if (!m_input.empty()) {
     auto pFileDevice = std::make_unique<CSoundFileDevice>(std::string(m_input.utf8_str()), 0);
+    // The device outlives the view: it is released only after the main loop has ended.
+    pView->WatchRecordingEnd([pFile = pFileDevice.get()] { return pFile->Finished(); });
     m_pDevice = std::move(pFileDevice);
   } else {
     m_pDevice = std::make_unique<CPortAudioDevice>(std::string(m_device.utf8_str()));

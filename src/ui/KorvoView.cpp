@@ -4,10 +4,12 @@
 #include <wx/dcclient.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/frame.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 #include <wx/toplevel.h>
 
+#include <filesystem>
 #include <string>
 
 #include "files/PatternFiles.h"
@@ -29,6 +31,12 @@ CKorvoView::CKorvoView() : m_timer(this, kTimerId) {
   // The active view sees the frame's commands before the document manager, so Save from the
   // menu, Ctrl+S and the toolbar come here, not to the document.
   Bind(wxEVT_MENU, &CKorvoView::OnFileSave, this, wxID_SAVE);
+  // Save is always there: the document manager would disable it once a file was opened.
+  Bind(
+      wxEVT_UPDATE_UI, [](wxUpdateUIEvent& event) { event.Enable(true); }, wxID_SAVE);
+  // Handled here, before the document manager would make a second document and view.
+  Bind(wxEVT_MENU, &CKorvoView::OnFileNew, this, wxID_NEW);
+  Bind(wxEVT_MENU, &CKorvoView::OnFileOpen, this, wxID_OPEN);
 }
 
 CKorvoView::~CKorvoView() { m_timer.Stop(); }
@@ -98,18 +106,58 @@ void CKorvoView::RedrawLog() {
   }
 }
 
-void CKorvoView::OnTimer(wxTimerEvent& /*event*/) { TrainingTimerPass(); }
+void CKorvoView::OnTimer(wxTimerEvent& /*event*/) {
+  // Before the controller's pass, which may hold this tick in a note dialog.
+  if (m_hasRecordingEnded && m_hasRecordingEnded()) {
+    m_hasRecordingEnded = nullptr;
+    if (auto* pFrame = wxDynamicCast(GetFrame(), wxFrame)) {
+      pFrame->SetStatusText("Recording ended");
+    }
+  }
+  TrainingTimerPass();
+}
+
+void CKorvoView::OnFileNew(wxCommandEvent& /*event*/) {
+  if (GetDocument()->OnNewDocument()) {
+    OnInitialUpdate();
+  }
+}
+
+void CKorvoView::OnFileOpen(wxCommandEvent& /*event*/) {
+  // GTK would start in the folder it showed last; the process's folder is where files go.
+  wxFileDialog dialog(nullptr, "Open", wxGetCwd(), wxEmptyString, "All Files (*.*)|*.*",
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() == wxID_OK && GetDocument()->OnOpenDocument(dialog.GetPath())) {
+    OnInitialUpdate();
+  }
+}
 
 void CKorvoView::OnFileSave(wxCommandEvent& /*event*/) {
-  wxFileDialog dialog(nullptr, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
-                      "Pattern Files (*.dat)|*.dat",
-                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT | wxFD_CHANGE_DIR);
-  if (dialog.ShowModal() != wxID_OK) {
-    return;
+  // The file written is the chosen name with ".dat" for its extension, which is not always
+  // the name the dialog would ask about, so the question about replacing a file is asked
+  // here, about the file that will be written.
+  wxFileDialog dialog(nullptr, wxFileSelectorPromptStr, wxGetCwd(), wxEmptyString,
+                      "Pattern Files (*.dat)|*.dat", wxFD_SAVE | wxFD_CHANGE_DIR);
+  std::string chosen;
+  for (;;) {
+    if (dialog.ShowModal() != wxID_OK) {
+      return;
+    }
+    chosen = std::string(dialog.GetPath().utf8_str());
+    const std::filesystem::path target = UserPatternFilePath(chosen);
+    std::error_code error;
+    if (target.empty() || !std::filesystem::exists(target, error)) {
+      break;
+    }
+    const wxString question = wxString::FromUTF8(target.filename().string()) +
+                              " already exists.\nDo you want to replace it?";
+    if (wxMessageBox(question, "Confirm Save As", wxYES_NO | wxICON_EXCLAMATION, m_pCanvas) ==
+        wxYES) {
+      break;
+    }
   }
-  const wxString path = dialog.GetPath();
   std::string error;
-  if (!SaveUserPatternFile(std::string(path.utf8_str()), &error)) {
+  if (!SaveUserPatternFile(chosen, &error)) {
     wxMessageBox(wxString::FromUTF8(error), "korvo", wxOK | wxICON_ERROR, m_pCanvas);
   }
 }

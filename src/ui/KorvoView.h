@@ -7,6 +7,8 @@
 #include <wx/scrolwin.h>
 #include <wx/timer.h>
 
+#include <functional>
+
 class CKorvoView;
 
 // The window the log is drawn in.
@@ -38,6 +40,16 @@ class CKorvoView : public wxView {
 
   // File > Save: asks for a file and writes the patterns trained so far.
   void OnFileSave(wxCommandEvent& event);
+  // New (Ctrl+N) and Open (Ctrl+O) keep this frame, document and view and the run: the
+  // document gets its new name, the timer starts again; the log stays as it is.
+  void OnFileNew(wxCommandEvent& event);
+  void OnFileOpen(wxCommandEvent& event);
+
+  // Asked at every timer tick until it answers true; then the status bar says "Recording
+  // ended". For an input that can run out (a sound file).
+  void WatchRecordingEnd(std::function<bool()> hasEnded) {
+    m_hasRecordingEnded = std::move(hasEnded);
+  }
 
   wxWindow* Canvas() const { return m_pCanvas; }
 
@@ -46,6 +58,7 @@ class CKorvoView : public wxView {
 
   CLogCanvas* m_pCanvas = nullptr;
   wxTimer m_timer;
+  std::function<bool()> m_hasRecordingEnded;
   int m_nTextY = 0;  // y of the next line OnDraw writes
   int m_nTextX = 0;  // x of that line; always 0
 

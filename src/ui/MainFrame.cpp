@@ -10,6 +10,7 @@
 #include "training/NoteTables.h"
 #include "ui/AboutDlg.h"
 #include "ui/CautionDlg.h"
+#include "ui/KorvoView.h"
 #include "ui/RangeErrorDlg.h"
 #include "ui/TuneRangeDlg.h"
 
@@ -26,6 +27,13 @@ CMainFrame::CMainFrame(wxDocManager* pManager, const wxString& title)
   SetIcon(wxXmlResource::Get()->LoadIcon("SonavelIcon"));
   CreateMenus();
   CreateToolAndStatusBars();
+  FitLogLines();
+#ifdef __WXGTK__
+  // wx would hold the first showing back until the window manager tells the size of its
+  // decorations, realizing the window unmapped meanwhile; window managers then ignore the
+  // window's position, and the window opens in a corner instead of at (100, 10).
+  m_deferShow = false;
+#endif
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
   Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
   Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
@@ -84,6 +92,37 @@ void CMainFrame::CreateToolAndStatusBars() {
   pStatus->SetStatusText("CAP", 1);
   pStatus->SetStatusText("NUM", 2);
   pStatus->SetStatusText("SCRL", 3);
+}
+
+void CMainFrame::FitLogLines() {
+  // GTK's menu, toolbar and status bar are taller than the original's: the window takes the
+  // height, keeping its width, at which the log's 34 lines fit exactly between them.
+  const int nMissing = kLogFontHeight * kLogVisible - GetClientSize().y;
+  if (nMissing != 0) {
+    SetSize(GetSize() + wxSize(0, nMissing));
+  }
+}
+
+CKorvoView* CMainFrame::CreateDocumentAndView() {
+  // The template itself, not the manager's CreateDocument, which would also raise, and so show,
+  // the frame before the start dialogs.
+  wxList& templates = GetDocumentManager()->GetTemplates();
+  if (templates.empty()) {
+    return nullptr;
+  }
+  auto* pTemplate = static_cast<wxDocTemplate*>(templates.GetFirst()->GetData());
+  wxDocument* pDoc = pTemplate->CreateDocument(wxEmptyString, wxDOC_NEW);
+  if (pDoc == nullptr) {
+    return nullptr;
+  }
+  pDoc->SetDocumentName(pTemplate->GetDocumentName());
+  auto* pView = wxDynamicCast(pDoc->GetFirstView(), CKorvoView);
+  if (pView == nullptr || !pDoc->OnNewDocument()) {
+    pDoc->DeleteAllViews();
+    return nullptr;
+  }
+  pView->Activate(true);
+  return pView;
 }
 
 void CMainFrame::RunStartDialogs() {

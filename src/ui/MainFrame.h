@@ -5,9 +5,16 @@
 
 #include <wx/docview.h>
 
+class CKorvoView;
+
 class CMainFrame : public wxDocParentFrame {
  public:
   CMainFrame(wxDocManager* pManager, const wxString& title);
+
+  // The document and its view (whose constructor empties the log) from the manager's one
+  // template, without showing the window; nullptr when either cannot be made. The frame must be
+  // the application's top window.
+  CKorvoView* CreateDocumentAndView();
 
   // The range dialog until a valid range is chosen (the error dialog after every rejected
   // attempt), then the caution dialog until it is acknowledged.
@@ -16,6 +23,7 @@ class CMainFrame : public wxDocParentFrame {
  private:
   void CreateMenus();
   void CreateToolAndStatusBars();
+  void FitLogLines();
   void OnAbout(wxCommandEvent& event);
   void OnToggleToolBar(wxCommandEvent& event);
   void OnToggleStatusBar(wxCommandEvent& event);

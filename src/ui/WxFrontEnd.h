@@ -1,8 +1,10 @@
 // What the core asks of the desktop program: the note pattern dialog, the log view's
-// redraw, and message boxes (shown on the user-interface thread whichever thread asks).
+// redraw, and message boxes (shown on the user-interface thread whichever thread asks, one at
+// a time).
 #pragma once
 
 #include "training/FrontEnd.h"
+#include "ui/MessageQueue.h"
 
 class CKorvoView;
 class wxWindow;
@@ -22,5 +24,10 @@ class CWxFrontEnd final : public CNotePatternPrompt,
   void ShowMessage(const char* pszText) override;
 
  private:
+  // User-interface thread: shows the waiting messages one box after another.
+  void ShowWaitingMessages();
+
   CKorvoView* m_pView;
+  CMessageQueue m_messages;
+  bool m_bShowing = false;  // a box of ShowWaitingMessages is open; user-interface thread only
 };

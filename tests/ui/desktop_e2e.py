@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """End to end through the desktop program: sonavel --input on a short recording of two
 tones, under an X server the caller provides (xvfb-run). Answers the range and caution
-dialogs and each note pattern dialog with the keyboard, saves with File > Save, closes the
-window through File > Exit, and checks the user file and the files written at exit.
+dialogs and each note pattern dialog with the keyboard, presses New and Open, saves with
+File > Save over an older file, closes the window through File > Exit, and checks the user
+file and the files written at exit.
 
 Usage: desktop_e2e.py SONAVEL_EXECUTABLE [SCREENSHOT_DIR]
 """
@@ -58,13 +59,23 @@ def press(window, *keys):
     xdotool("key", *keys)
 
 
+def grab(window):
+    """The window's pixels."""
+    return subprocess.run(["import", "-window", window, "rgb:-"], capture_output=True).stdout
+
+
 def main():
     exe = os.path.abspath(sys.argv[1])
     shots = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
     work = tempfile.mkdtemp(prefix="sonavel-e2e-")
     write_tones(os.path.join(work, "tones.wav"))
     env = dict(os.environ, NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory", HOME=work)
-    proc = subprocess.Popen([exe, "--input", "tones.wav"], cwd=work, env=env)
+    os.mkdir(os.path.join(work, "sounds"))  # opened, so that GTK knows another folder
+    write_tones(os.path.join(work, "sounds", "take2.wav"))
+    with open(os.path.join(work, "violin.dat"), "wb") as old:
+        old.write(b"older")
+    errors = open(os.path.join(work, "stderr.txt"), "w+")
+    proc = subprocess.Popen([exe, "--input", "tones.wav"], cwd=work, env=env, stderr=errors)
     failures = []
     try:
         window = find_window("^Tune To Your Instrument$", 30)
@@ -74,6 +85,8 @@ def main():
         window = find_window("^Caution!$", 15)
         if window is None:
             raise RuntimeError("the caution dialog did not open")
+        if find_window("korvo", 0.5) is not None:
+            failures.append("the main window is shown before the caution is acknowledged")
         press(window, "Return")  # Continue  >
         for note in range(2):
             window = find_window("^Sonavel$", 20)
@@ -85,6 +98,8 @@ def main():
                                check=False)
             press(window, "Return")  # Next  >
             time.sleep(0.5)
+            if note == 0:
+                press(find_window("korvo", 10), "ctrl+n")  # New between two notes
         main = find_window("korvo", 10)
         if main is None:
             raise RuntimeError("the main window is not shown")
@@ -92,16 +107,37 @@ def main():
         if shots:
             subprocess.run(["import", "-window", main, os.path.join(shots, "main-window.png")],
                            check=False)
-        # File > Save (Ctrl+S): type the name into the file chooser; ".dat" is appended.
+        # New and Open keep the window, the document, the view and the log.
+        before = grab(main)
+        press(main, "ctrl+n")
+        time.sleep(0.5)
+        if grab(main) != before:
+            failures.append("File > New changed the log view")
+        press(main, "ctrl+o")
+        chooser = find_window("^Open$", 15)
+        if chooser is None:
+            raise RuntimeError("the open dialog did not open")
+        press(chooser, "ctrl+l")
+        time.sleep(0.3)
+        xdotool("type", "--delay", "20", os.path.join(work, "sounds", "take2.wav"))
+        xdotool("key", "Return")
+        if find_window("^take2.wav - korvo$", 10) is None:
+            failures.append("File > Open did not name the document after the file")
+        # File > Save (Ctrl+S): the chooser starts in the current folder; ".dat" is appended,
+        # and the question is about the file that will be written.
         press(main, "ctrl+s")
         chooser = find_window("^Select a file$", 15)
         if chooser is None:
             raise RuntimeError("the save dialog did not open")
         press(chooser, "ctrl+l")
         time.sleep(0.3)
-        xdotool("type", "--delay", "20", os.path.join(work, "violin"))
+        xdotool("type", "--delay", "20", "violin")
         time.sleep(0.3)
         xdotool("key", "Return")
+        question = find_window("^Confirm Save As$", 10)
+        if question is None:
+            raise RuntimeError("no question before replacing violin.dat")
+        press(question, "Return")  # Yes
         time.sleep(1.0)
         press(main, "alt+f")
         time.sleep(0.5)
@@ -134,6 +170,11 @@ def main():
                 failures.append("record %d is not a pattern: %s" % (i, records[i]))
         if not text.startswith(b" C0:\r\n") or b" C1#:\r\n" not in text:
             failures.append("default_pattern.txt does not list the notes")
+    errors.seek(0)
+    log = errors.read()
+    sys.stderr.write(log)
+    if "Gtk-CRITICAL" in log:
+        failures.append("GTK reported a fault")
     for failure in failures:
         print("FAIL:", failure)
     print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
