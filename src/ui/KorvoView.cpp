@@ -7,6 +7,7 @@
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
+#include <wx/statusbr.h>
 #include <wx/toplevel.h>
 
 #include <filesystem>
@@ -110,8 +111,12 @@ void CKorvoView::OnTimer(wxTimerEvent& /*event*/) {
   // Before the controller's pass, which may hold this tick in a note dialog.
   if (m_hasRecordingEnded && m_hasRecordingEnded()) {
     m_hasRecordingEnded = nullptr;
-    if (auto* pFrame = wxDynamicCast(GetFrame(), wxFrame)) {
-      pFrame->SetStatusText("Recording ended");
+    auto* pFrame = wxDynamicCast(GetFrame(), wxFrame);
+    if (wxStatusBar* pStatus = pFrame != nullptr ? pFrame->GetStatusBar() : nullptr) {
+      // At the window's narrow width the key panes leave the message pane a few pixels:
+      // the message takes the whole bar, so it can be read.
+      pStatus->SetFieldsCount(1);
+      pStatus->SetStatusText("Recording ended");
     }
   }
   TrainingTimerPass();

@@ -84,6 +84,7 @@ TEST_F(MainFrameTest, TheStatusBarSaysWhenTheRecordingHasEnded) {
   bEnded = true;
   m_pView->ProcessEvent(tick);
   EXPECT_EQ(m_pFrame->GetStatusBar()->GetStatusText(0), "Recording ended");
+  EXPECT_EQ(m_pFrame->GetStatusBar()->GetFieldsCount(), 1);  // readable at the narrow width
 }
 
 }  // namespace
