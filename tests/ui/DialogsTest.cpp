@@ -7,9 +7,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -116,6 +119,11 @@ TEST_F(DialogsTest, RangeSpinsStepOneNoteAndDragTheOtherEndUpToC0AndB8) {
                 wxSize(pFirst->GetSize().x - dlg.ConvertDialogToPixels(wxSize(14, 0)).x, 0));
   EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C1");
   EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C6");
+  std::vector<std::string> tabStops;  // Tab from Last Note comes back to Ready
+  for (wxWindow* pChild : dlg.GetChildren()) {
+    if (pChild->CanAcceptFocusFromKeyboard()) tabStops.push_back(pChild->GetName().utf8_string());
+  }
+  EXPECT_EQ(tabStops, (std::vector<std::string>{"wxID_OK", "IDC_FIRST_NOTE", "IDC_LAST_NOTE"}));
   EXPECT_EQ(std::tuple(pFirst->GetMin(), pFirst->GetMax(), pFirst->GetValue(), pLast->GetValue()),
             std::tuple(0, 107, 12, 72));
 
@@ -162,17 +170,39 @@ TEST_F(DialogsTest, TypedNotesAreLookedUpWhenTheEditLosesTheFocus) {
   EXPECT_EQ(g_nRangeFirst, 52);
   EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN")->GetValue(), 52);
 
-  // The edit takes at most three characters, in upper case.
+  // The edit takes at most three characters; pasted letters become capitals, the caret stays.
   auto* pLast = Ctrl<wxTextCtrl>(dlg, "IDC_LAST_NOTE");
   pLast->Clear();
   pLast->WriteText("c2#");
   pLast->WriteText("x");
+  wxYield();
   EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C2#");
+  EXPECT_EQ(pLast->GetInsertionPoint(), 3);
   LeaveEdit(dlg, "IDC_LAST_NOTE", "C2#");
   EXPECT_STREQ(g_szLastNoteText, "C2#");
   EXPECT_EQ(g_nRangeLast, 25);
   EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_LAST_SPIN")->GetValue(), 25);
   EXPECT_EQ(g_nRunState, 0);  // only Ready decides
+}
+
+TEST_F(DialogsTest, KeysTypedIntoTheNoteEditsGoInAtTheCaretInCapitals) {
+  CTuneRangeDlg dlg(nullptr);
+  dlg.Show();
+  dlg.Raise();  // with no window manager, this gives the dialog the keyboard
+  for (const auto& [pszName, pszKeys, pszShown] :
+       {std::tuple{"IDC_FIRST_NOTE", "c4", "C4"}, {"IDC_LAST_NOTE", "c4#", "C4#"}}) {
+    auto* pEdit = Ctrl<wxTextCtrl>(dlg, pszName);
+    pEdit->SetFocus();
+    pEdit->SelectAll();
+    wxYield();
+    wxUIActionSimulator().Text(pszKeys);  // real key presses through the X server
+    for (int k = 0; k < 100 && Value(dlg, pszName) != pszShown; ++k) {
+      wxMilliSleep(20);
+      wxYield();
+    }
+    EXPECT_EQ(Value(dlg, pszName), pszShown);
+    EXPECT_EQ(pEdit->GetInsertionPoint(), static_cast<long>(std::strlen(pszShown)));
+  }
 }
 
 TEST_F(DialogsTest, ReadyAcceptsTheShownRangeAndStartsTheRun) {
