@@ -15,7 +15,7 @@
 
 namespace {
 
-wxString Text(const char* pszBuffer) { return wxString::FromUTF8(pszBuffer); }
+wxString Text(const char* pszBuffer) { return CoreText(pszBuffer); }
 
 void ShowText(wxWindow& dlg, const std::string& name, const wxString& text) {
   XRCCTRL(dlg, name.c_str(), wxStaticText)->SetLabel(text);

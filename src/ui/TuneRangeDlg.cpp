@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kMaxNoteChars = 3;
 
-wxString NoteName(std::int32_t nIndex) { return wxString::FromUTF8(g_szNoteName[nIndex]); }
+wxString NoteName(std::int32_t nIndex) { return CoreText(g_szNoteName[nIndex]); }
 
 // Letters typed into `edit` go in as capitals, at the caret or over the selection like any
 // typed character. (wx's ForceUpper on GTK3 leaves the caret before each letter it converts,
@@ -128,9 +128,8 @@ void CTuneRangeDlg::MakeRoomForSpins() {
 }
 
 void CTuneRangeDlg::ReadEdits() {
-  m_strFirstNote =
-      wxString::FromUTF8(EditNoteText(m_pFirstNote->GetValue().ToStdString(wxConvUTF8)));
-  m_strLastNote = wxString::FromUTF8(EditNoteText(m_pLastNote->GetValue().ToStdString(wxConvUTF8)));
+  m_strFirstNote = CoreText(EditNoteText(m_pFirstNote->GetValue().utf8_string()).c_str());
+  m_strLastNote = CoreText(EditNoteText(m_pLastNote->GetValue().utf8_string()).c_str());
 }
 
 void CTuneRangeDlg::FillEdits() {

@@ -23,6 +23,7 @@
 #include "training/RangeValidation.h"
 #include "ui/AboutDlg.h"
 #include "ui/CautionDlg.h"
+#include "ui/DialogSupport.h"
 #include "ui/NotePatternDlg.h"
 #include "ui/NotePlot.h"
 #include "ui/RangeErrorDlg.h"
@@ -203,6 +204,20 @@ TEST_F(DialogsTest, KeysTypedIntoTheNoteEditsGoInAtTheCaretInCapitals) {
     EXPECT_EQ(Value(dlg, pszName), pszShown);
     EXPECT_EQ(pEdit->GetInsertionPoint(), static_cast<long>(std::strlen(pszShown)));
   }
+}
+
+TEST_F(DialogsTest, CoreTextsThatAreNotUtf8ShowWithReplacementCharacters) {
+  for (const auto& [pszCore, shown] :
+       {std::pair<const char*, std::wstring>{"C4\xC3\xA9", L"C4\u00E9"},
+        {"C4\xC3", L"C4\uFFFD"},                                     // cut inside a character
+        {"A\xFF\xE2\x82x", L"A\uFFFD\uFFFDx"},                       // one mark per broken sequence
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},                     // a surrogate is no character
+        {"\xC0\xAF\xF0\x9F\x8E\xB5", L"\uFFFD\uFFFD\U0001F3B5"}}) {  // overlong; 4 bytes
+    EXPECT_EQ(CoreText(pszCore).ToStdWstring(), shown) << pszCore;
+  }
+  CopyText(g_szNoteName[12], "C\xFF");  // the start of the range, from a broken note file
+  CTuneRangeDlg dlg(nullptr);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C\xEF\xBF\xBD");
 }
 
 TEST_F(DialogsTest, ReadyAcceptsTheShownRangeAndStartsTheRun) {
