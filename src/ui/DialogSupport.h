@@ -1,9 +1,13 @@
 // What every dialog of the program does alike on wx.
 #pragma once
 
+#include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/display.h>
 #include <wx/stattext.h>
 #include <wx/string.h>
+
+#include <algorithm>
 
 // Escape and the close box end a modal dialog with wxID_CANCEL, whether or not the dialog has
 // a Cancel button. (wx would otherwise press the OK button of a dialog without one.)
@@ -76,4 +80,25 @@ inline wxString CoreText(const char* pszText) {
     text += wxUniChar(nMore > 0 && nTaken == nMore ? nCode : 0xFFFDU);
   }
   return text;
+}
+
+// Places a dialog before it is shown: in the middle of the main window when that is on the
+// screen, otherwise (the range and caution dialogs run while it is still hidden) in the middle
+// of the screen. The dialogs have no parent, so wx would leave them where the window manager
+// puts new windows.
+inline void CentreOverMainWindow(wxDialog& dlg) {
+  const wxWindow* pMain = wxTheApp != nullptr ? wxTheApp->GetTopWindow() : nullptr;
+  if (pMain == nullptr || pMain == &dlg || !pMain->IsShown()) {
+    dlg.CentreOnScreen();
+    return;
+  }
+  const wxRect main = pMain->GetScreenRect();
+  const wxRect area = wxDisplay(pMain).GetClientArea();
+  const wxSize size = dlg.GetSize();
+  // Kept on the screen when the main window lies partly off it.
+  const int nX = std::clamp(main.x + (main.width - size.x) / 2, area.x,
+                            std::max(area.x, area.GetRight() + 1 - size.x));
+  const int nY = std::clamp(main.y + (main.height - size.y) / 2, area.y,
+                            std::max(area.y, area.GetBottom() + 1 - size.y));
+  dlg.Move(nX, nY);
 }

@@ -73,6 +73,7 @@ CNotePatternDlg::CNotePatternDlg(wxWindow* pParent)
   EndWithCancelOnEscape(*this);
 
   XRCCTRL(*this, "IDC_NEXT", wxButton)->SetFocus();
+  CentreOverMainWindow(*this);
 }
 
 void CNotePatternDlg::End(NoteChoice choice) {

@@ -12,4 +12,5 @@ CRangeErrorDlg::CRangeErrorDlg(wxWindow* pParent) {
   XRCCTRL(*this, "IDC_HELP_TEXT", wxTextCtrl)
       ->ChangeValue(CoreText(RangeErrorHelpText(g_nRunState).c_str()));
   EndWithCancelOnEscape(*this);
+  CentreOverMainWindow(*this);
 }

@@ -93,6 +93,7 @@ CTuneRangeDlg::CTuneRangeDlg(wxWindow* pParent)
   m_spinFirst->DisableFocusFromKeyboard();
   m_spinLast->DisableFocusFromKeyboard();
   XRCCTRL(*this, "wxID_OK", wxButton)->SetFocus();
+  CentreOverMainWindow(*this);
 }
 
 CTuneRangeDlg::~CTuneRangeDlg() {

@@ -2,6 +2,8 @@
 // inside ShowModal, and the note plot's geometry without a window.
 #include <gtest/gtest.h>
 #include <wx/button.h>
+#include <wx/display.h>
+#include <wx/frame.h>
 #include <wx/spinbutt.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -12,8 +14,10 @@
 #include <wx/xrc/xmlres.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -314,9 +318,36 @@ TEST_F(DialogsTest, NotePatternDialogShowsTheBuffersAndOrdersItsButtons) {
   EXPECT_EQ(tabStops, (std::vector<std::string>{"Next  >", "Replay", "Done", "<  Back"}));
   EXPECT_EQ(dlg.GetDefaultItem(), dlg.FindWindow(XRCID("IDC_NEXT")));
 
+  // Back, Replay and Next do not touch.
+  const auto rect = [&dlg](const char* pszName) { return Ctrl<wxWindow>(dlg, pszName)->GetRect(); };
+  EXPECT_GE(rect("IDC_REPLAY").GetLeft() - rect("IDC_BACK").GetRight() - 1, 3);  // pixels between
+  EXPECT_GE(rect("IDC_NEXT").GetLeft() - rect("IDC_REPLAY").GetRight() - 1, 3);
+
   dlg.Show();  // paints the plot from the buffers without complaint
   dlg.Update();
   wxYield();
+}
+
+TEST_F(DialogsTest, DialogsOpenInTheMiddleOfTheShownMainWindowOrElseOfTheScreen) {
+  const std::function<wxDialog*()> makers[] = {
+      [] { return new CTuneRangeDlg(nullptr); }, [] { return new CRangeErrorDlg(nullptr); },
+      [] { return new CCautionDlg(nullptr); }, [] { return new CNotePatternDlg(nullptr); },
+      [] { return new CAboutDlg(nullptr); }};
+  const auto centre = [](const wxRect& rect) { return rect.GetPosition() + rect.GetSize() / 2; };
+  auto* pMain = new wxFrame(nullptr, wxID_ANY, "main", wxPoint(40, 60), wxSize(900, 700));
+  wxTheApp->SetTopWindow(pMain);
+  for (const bool bShown : {false, true}) {
+    pMain->Show(bShown);
+    const wxRect target = bShown ? pMain->GetScreenRect() : wxDisplay(0U).GetClientArea();
+    for (const auto& make : makers) {
+      const std::unique_ptr<wxDialog> pDlg(make());
+      const wxPoint offset = centre(pDlg->GetScreenRect()) - centre(target);
+      EXPECT_LE(std::max(std::abs(offset.x), std::abs(offset.y)), 1)
+          << pDlg->GetTitle() << (bShown ? " over the main window" : " on the screen");
+    }
+  }
+  wxTheApp->SetTopWindow(nullptr);
+  pMain->Destroy();
 }
 
 TEST_F(DialogsTest, NotePatternButtonsEndTheDialogWithTheirChoiceOnly) {
