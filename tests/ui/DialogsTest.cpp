@@ -2,6 +2,8 @@
 // inside ShowModal, and the note plot's geometry without a window.
 #include <gtest/gtest.h>
 #include <wx/button.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/display.h>
 #include <wx/frame.h>
 #include <wx/spinbutt.h>
@@ -324,8 +326,20 @@ TEST_F(DialogsTest, NotePatternDialogShowsTheBuffersAndOrdersItsButtons) {
   EXPECT_GE(rect("IDC_NEXT").GetLeft() - rect("IDC_REPLAY").GetRight() - 1, 3);
 
   dlg.Show();  // paints the plot from the buffers without complaint
+  dlg.Raise();
   dlg.Update();
   wxYield();
+  // The plot area is grey, where the white marks show: a corner as the screen shows it.
+  auto* pPlot = Ctrl<wxWindow>(dlg, "IDC_PLOT");
+  const wxPoint corner = pPlot->ClientToScreen(wxPoint(pPlot->GetClientSize().x - 4, 4));
+  wxBitmap shot(1, 1);
+  wxMemoryDC mem(shot);
+  wxScreenDC screen;
+  mem.Blit(0, 0, 1, 1, &screen, corner.x, corner.y);
+  mem.SelectObject(wxNullBitmap);
+  const wxImage image = shot.ConvertToImage();
+  EXPECT_EQ(std::tuple(image.GetRed(0, 0), image.GetGreen(0, 0), image.GetBlue(0, 0)),
+            std::tuple(192, 192, 192));
 }
 
 TEST_F(DialogsTest, DialogsOpenInTheMiddleOfTheShownMainWindowOrElseOfTheScreen) {
