@@ -6,6 +6,7 @@
 // the texts to Ready as typed, without the edit's cut), then, with bit 2, a count byte and per
 // replaced name an index byte, a length byte and that many bytes; then 4 bytes of a state for
 // the help text; then the texts, each ended by a line feed.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -20,8 +21,20 @@ bool Terminated(const char* psz, std::size_t nSize) {
   return std::memchr(psz, '\0', nSize) != nullptr;
 }
 
+// The first `nChars` UTF-8 characters of `text`: a character starts at each byte that is not
+// a continuation byte (10xxxxxx); continuation bytes before the first such byte go with it.
+std::string FirstChars(const std::string& text, std::size_t nChars) {
+  std::size_t nStarts = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if ((static_cast<unsigned char>(text[k]) >> 6) != 2 && ++nStarts > nChars) {
+      return text.substr(0, k);
+    }
+  }
+  return text;
+}
+
 void CheckEditText(const std::string& typed, const std::string& edited) {
-  FUZZ_CHECK(edited.size() == std::min<std::size_t>(typed.size(), 3));
+  FUZZ_CHECK(edited.size() == FirstChars(typed, 3).size());
   for (std::size_t k = 0; k < edited.size(); ++k) {
     const char ch = typed[k];
     const char expected = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
@@ -29,16 +42,19 @@ void CheckEditText(const std::string& typed, const std::string& edited) {
   }
 }
 
-// NormalizeNoteText by its description: at most 3 characters, the third kept only if '#'.
+// NormalizeNoteText by its description: at most 3 characters, the third kept only if '#',
+// then as many whole characters as the 3 bytes of the buffer hold.
 std::string Normalized(const std::string& text) {
-  std::string cut(text.c_str());  // the text as a C string ends at its first NUL
-  if (cut.size() > 3) {
-    cut.resize(3);
+  std::string cut = FirstChars(text.c_str(), 3);  // as a C string it ends at its first NUL
+  if (cut.substr(FirstChars(cut, 2).size()) != "#") {
+    cut = FirstChars(cut, 2);
   }
-  if (cut.size() == 3 && cut[2] != '#') {
-    cut.resize(2);
+  // The longest prefix of at most 3 bytes that ends where a character starts or the text ends.
+  std::size_t nFit = std::min<std::size_t>(cut.size(), 3);
+  while (nFit > 0 && nFit < cut.size() && (static_cast<unsigned char>(cut[nFit]) >> 6) == 2) {
+    --nFit;
   }
-  return cut;
+  return cut.substr(0, nFit);
 }
 
 void CheckNormalize(const std::string& text) {

@@ -1,7 +1,9 @@
 #include "training/RangeValidation.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "training/NoteTables.h"
 
@@ -14,8 +16,28 @@ std::int32_t FindNoteIndex(const char* pszText) {
   return -1;
 }
 
+namespace {
+
+constexpr std::size_t kMaxNoteChars = 3;
+
+bool IsContinuationByte(char ch) { return (static_cast<unsigned char>(ch) & 0xC0U) == 0x80U; }
+
+// Bytes taken by the first `nChars` characters of the UTF-8 `text` (all of it when shorter). A
+// character is a byte that is not a continuation byte, with the continuation bytes after it.
+std::size_t CharPrefixBytes(std::string_view text, std::size_t nChars) {
+  std::size_t nCount = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (!IsContinuationByte(text[k]) && nCount++ == nChars) {
+      return k;
+    }
+  }
+  return text.size();
+}
+
+}  // namespace
+
 std::string EditNoteText(const std::string& typed) {
-  std::string text = typed.substr(0, 3);
+  std::string text = typed.substr(0, CharPrefixBytes(typed, kMaxNoteChars));
   for (char& ch : text) {
     if (ch >= 'a' && ch <= 'z') {
       ch = static_cast<char>(ch - 'a' + 'A');
@@ -25,10 +47,18 @@ std::string EditNoteText(const std::string& typed) {
 }
 
 void NormalizeNoteText(const char* pszText, char (&szDest)[4]) {
-  CopyText(szDest, pszText);
-  if (szDest[2] != '#') {
-    szDest[2] = '\0';
+  const std::string_view text(pszText);
+  std::string_view cut = text.substr(0, CharPrefixBytes(text, kMaxNoteChars));
+  const std::size_t nTwoChars = CharPrefixBytes(cut, 2);
+  if (cut.substr(nTwoChars) != "#") {
+    cut = cut.substr(0, nTwoChars);
   }
+  // The buffer holds 3 bytes: a text of wider characters loses its last ones whole.
+  std::size_t nFit = std::min(cut.size(), sizeof szDest - 1);
+  while (nFit < cut.size() && IsContinuationByte(cut[nFit])) {
+    --nFit;
+  }
+  CopyText(szDest, std::string(cut.substr(0, nFit)).c_str());
 }
 
 bool AcceptRange(const std::string& firstText, const std::string& lastText) {

@@ -10,10 +10,12 @@
 std::int32_t FindNoteIndex(const char* pszText);
 
 // The text as the range dialog's edit holds it: letters upper-cased, at most 3 characters.
+// Texts are UTF-8 and cut between characters: "c4éx" gives "C4é".
 std::string EditNoteText(const std::string& typed);
 
 // Copies `pszText` (at most 3 characters are kept) into the 4-byte `szDest` and cuts it after
-// its second character unless the third is '#': "C4#" stays, "C4X" becomes "C4".
+// its second character unless the third is '#': "C4#" stays, "C4X" and "C4é" become "C4".
+// A text longer than the 3 bytes the buffer holds loses its last characters whole.
 void NormalizeNoteText(const char* pszText, char (&szDest)[4]);
 
 // The range dialog's Ready with the two edit texts: cuts them into g_szFirstNoteText and

@@ -7,4 +7,5 @@
 CAboutDlg::CAboutDlg(wxWindow* pParent) {
   wxXmlResource::Get()->LoadDialog(this, pParent, "AboutDlg");
   WidenTextsToFit(*this);
+  CentreOverMainWindow(*this);
 }

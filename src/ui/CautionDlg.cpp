@@ -16,6 +16,7 @@ CCautionDlg::CCautionDlg(wxWindow* pParent) {
       ->SetSize(ConvertDialogToPixels(wxSize(158, 97)));
   Bind(wxEVT_BUTTON, &CCautionDlg::OnOK, this, wxID_OK);
   EndWithCancelOnEscape(*this);
+  CentreOverMainWindow(*this);
 }
 
 void CCautionDlg::OnOK(wxCommandEvent& /*event*/) {

@@ -15,7 +15,7 @@
 
 namespace {
 
-wxString Text(const char* pszBuffer) { return wxString::FromUTF8(pszBuffer); }
+wxString Text(const char* pszBuffer) { return CoreText(pszBuffer); }
 
 void ShowText(wxWindow& dlg, const std::string& name, const wxString& text) {
   XRCCTRL(dlg, name.c_str(), wxStaticText)->SetLabel(text);
@@ -73,6 +73,7 @@ CNotePatternDlg::CNotePatternDlg(wxWindow* pParent)
   EndWithCancelOnEscape(*this);
 
   XRCCTRL(*this, "IDC_NEXT", wxButton)->SetFocus();
+  CentreOverMainWindow(*this);
 }
 
 void CNotePatternDlg::End(NoteChoice choice) {
@@ -88,6 +89,11 @@ void CNotePatternDlg::OnBack(wxCommandEvent& /*event*/) { End(NoteChoice::Back);
 void CNotePatternDlg::OnPaint(wxPaintEvent& /*event*/) {
   wxPaintDC dc(m_pPlot);
   dc.SetTextBackground(wxColour(192, 192, 192));
+  // The frame is grey, as its resource describes it, so that the white marks show beside the
+  // black and cyan lines (the theme's window colour is near-white).
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(wxColour(192, 192, 192)));
+  dc.DrawRectangle(wxPoint(0, 0), m_pPlot->GetClientSize());
 
   // The plot is laid out in 0.1 mm with y up, from the frame's top-left corner. Its frame of
   // 473 dialog units spans 1877 such units on a 96-dpi screen with the 8-point dialog font

@@ -10,6 +10,7 @@
 CRangeErrorDlg::CRangeErrorDlg(wxWindow* pParent) {
   wxXmlResource::Get()->LoadDialog(this, pParent, "RangeErrorDlg");
   XRCCTRL(*this, "IDC_HELP_TEXT", wxTextCtrl)
-      ->ChangeValue(wxString::FromUTF8(RangeErrorHelpText(g_nRunState)));
+      ->ChangeValue(CoreText(RangeErrorHelpText(g_nRunState).c_str()));
   EndWithCancelOnEscape(*this);
+  CentreOverMainWindow(*this);
 }

@@ -14,7 +14,41 @@ namespace {
 
 constexpr int kMaxNoteChars = 3;
 
-wxString NoteName(std::int32_t nIndex) { return wxString::FromUTF8(g_szNoteName[nIndex]); }
+wxString NoteName(std::int32_t nIndex) { return CoreText(g_szNoteName[nIndex]); }
+
+// Letters typed into `edit` go in as capitals, at the caret or over the selection like any
+// typed character. (wx's ForceUpper on GTK3 leaves the caret before each letter it converts,
+// so typed notes came out reversed.) Text that arrives otherwise, pasted or dropped, is
+// converted once its change is complete, keeping the caret and the selection.
+void TypeInUpperCase(wxTextCtrl& edit) {
+  edit.Bind(wxEVT_CHAR, [&edit](wxKeyEvent& event) {
+    const wxChar ch = event.GetUnicodeKey();
+    if (ch != WXK_NONE && wxIslower(ch) && !event.HasAnyModifiers()) {
+      edit.WriteText(wxString(static_cast<wxChar>(wxToupper(ch))));
+      return;
+    }
+    event.Skip();
+  });
+  edit.Bind(wxEVT_TEXT, [&edit](wxCommandEvent& event) {
+    event.Skip();
+    edit.CallAfter([&edit] {
+      const wxString value = edit.GetValue();
+      if (value.Upper() == value) {
+        return;
+      }
+      long nFrom = 0;
+      long nTo = 0;
+      edit.GetSelection(&nFrom, &nTo);
+      const long nCaret = edit.GetInsertionPoint();
+      edit.ChangeValue(value.Upper());
+      if (nFrom != nTo) {
+        edit.SetSelection(nFrom, nTo);
+      } else {
+        edit.SetInsertionPoint(nCaret);
+      }
+    });
+  });
+}
 
 // The position a spin steps to, kept within the notes: at either end it does not change.
 std::int32_t SteppedPosition(const wxSpinEvent& event) {
@@ -34,7 +68,7 @@ CTuneRangeDlg::CTuneRangeDlg(wxWindow* pParent)
   MakeRoomForSpins();
   for (wxTextCtrl* pEdit : {m_pFirstNote, m_pLastNote}) {
     pEdit->SetMaxLength(kMaxNoteChars);
-    pEdit->ForceUpper();
+    TypeInUpperCase(*pEdit);
   }
   FillEdits();
   // The resource cannot give a spin its range and position: the up arrow raises the index.
@@ -51,8 +85,22 @@ CTuneRangeDlg::CTuneRangeDlg(wxWindow* pParent)
   Bind(wxEVT_BUTTON, &CTuneRangeDlg::OnOK, this, wxID_OK);
   EndWithCancelOnEscape(*this);
 
-  // Ready has the focus when the dialog opens.
+  // Ready and the two edits are the only tab stops: Tab from Last Note goes back to Ready, so
+  // that Enter then presses it. Ready has the focus when the dialog opens.
+  for (const char* pszName : {"IDC_FIRST_LABEL", "IDC_LAST_LABEL"}) {
+    FindWindow(XRCID(pszName))->DisableFocusFromKeyboard();
+  }
+  m_spinFirst->DisableFocusFromKeyboard();
+  m_spinLast->DisableFocusFromKeyboard();
   XRCCTRL(*this, "wxID_OK", wxButton)->SetFocus();
+  CentreOverMainWindow(*this);
+}
+
+CTuneRangeDlg::~CTuneRangeDlg() {
+  // The edits outlive this part of the dialog (wx destroys the children later); an edit that
+  // has the focus then reports losing it, and its handler must not run on what is left.
+  m_pFirstNote->Unbind(wxEVT_KILL_FOCUS, &CTuneRangeDlg::OnKillfocusFirstNote, this);
+  m_pLastNote->Unbind(wxEVT_KILL_FOCUS, &CTuneRangeDlg::OnKillfocusLastNote, this);
 }
 
 void CTuneRangeDlg::MakeRoomForSpins() {
@@ -81,9 +129,8 @@ void CTuneRangeDlg::MakeRoomForSpins() {
 }
 
 void CTuneRangeDlg::ReadEdits() {
-  m_strFirstNote =
-      wxString::FromUTF8(EditNoteText(m_pFirstNote->GetValue().ToStdString(wxConvUTF8)));
-  m_strLastNote = wxString::FromUTF8(EditNoteText(m_pLastNote->GetValue().ToStdString(wxConvUTF8)));
+  m_strFirstNote = CoreText(EditNoteText(m_pFirstNote->GetValue().utf8_string()).c_str());
+  m_strLastNote = CoreText(EditNoteText(m_pLastNote->GetValue().utf8_string()).c_str());
 }
 
 void CTuneRangeDlg::FillEdits() {

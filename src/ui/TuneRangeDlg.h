@@ -11,6 +11,7 @@
 class CTuneRangeDlg : public wxDialog {
  public:
   explicit CTuneRangeDlg(wxWindow* pParent);
+  ~CTuneRangeDlg() override;
 
   // Event handlers, public so that tests can drive them directly.
   void OnDeltaposFirstSpin(wxSpinEvent& event);

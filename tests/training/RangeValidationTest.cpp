@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "support/CoreTestSupport.h"
 #include "training/RangeValidation.h"
@@ -67,11 +68,18 @@ TEST_F(RangeValidationTest, RejectedAttemptsEndInTheirState) {
 }
 
 TEST_F(RangeValidationTest, TypedTextIsUpperCasedCutAndLookedUpExactly) {
-  EXPECT_EQ(EditNoteText("c4#b"), "C4#");
-  EXPECT_EQ(EditNoteText("a"), "A");
-  char szText[4];
-  NormalizeNoteText("C4#5", szText);
-  EXPECT_STREQ(szText, "C4#");
+  // Typed, as the edit keeps it, as cut into a 4-byte buffer; cut between (UTF-8)
+  // characters, never inside one.
+  for (const auto& [pszTyped, pszEdited, pszCut] : {std::tuple{"c4#b", "C4#", "C4#"},
+                                                    {"a", "A", "A"},
+                                                    {"c4éx", "C4é", "C4"},
+                                                    {"éc4", "éC4", "éC"},
+                                                    {"c€#", "C€#", "C"}}) {
+    EXPECT_EQ(EditNoteText(pszTyped), pszEdited);
+    char szText[4];
+    NormalizeNoteText(pszEdited, szText);
+    EXPECT_STREQ(szText, pszCut) << pszEdited;
+  }
 
   EXPECT_TRUE(AcceptRange(EditNoteText("e4x"), EditNoteText("g4#")));
   EXPECT_STREQ(g_szFirstNoteText, "E4");

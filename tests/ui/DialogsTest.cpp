@@ -2,14 +2,24 @@
 // inside ShowModal.
 #include <gtest/gtest.h>
 #include <wx/button.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/display.h>
+#include <wx/frame.h>
 #include <wx/spinbutt.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,6 +28,7 @@
 #include "training/RangeValidation.h"
 #include "ui/AboutDlg.h"
 #include "ui/CautionDlg.h"
+#include "ui/DialogSupport.h"
 #include "ui/NotePatternDlg.h"
 #include "ui/RangeErrorDlg.h"
 #include "ui/TuneRangeDlg.h"
@@ -113,6 +124,11 @@ TEST_F(DialogsTest, RangeSpinsStepOneNoteAndDragTheOtherEndUpToC0AndB8) {
                 wxSize(pFirst->GetSize().x - dlg.ConvertDialogToPixels(wxSize(14, 0)).x, 0));
   EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C1");
   EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C6");
+  std::vector<std::string> tabStops;  // Tab from Last Note comes back to Ready
+  for (wxWindow* pChild : dlg.GetChildren()) {
+    if (pChild->CanAcceptFocusFromKeyboard()) tabStops.push_back(pChild->GetName().utf8_string());
+  }
+  EXPECT_EQ(tabStops, (std::vector<std::string>{"wxID_OK", "IDC_FIRST_NOTE", "IDC_LAST_NOTE"}));
   EXPECT_EQ(std::tuple(pFirst->GetMin(), pFirst->GetMax(), pFirst->GetValue(), pLast->GetValue()),
             std::tuple(0, 107, 12, 72));
 
@@ -159,17 +175,53 @@ TEST_F(DialogsTest, TypedNotesAreLookedUpWhenTheEditLosesTheFocus) {
   EXPECT_EQ(g_nRangeFirst, 52);
   EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN")->GetValue(), 52);
 
-  // The edit takes at most three characters, in upper case.
+  // The edit takes at most three characters; pasted letters become capitals, the caret stays.
   auto* pLast = Ctrl<wxTextCtrl>(dlg, "IDC_LAST_NOTE");
   pLast->Clear();
   pLast->WriteText("c2#");
   pLast->WriteText("x");
+  wxYield();
   EXPECT_EQ(Value(dlg, "IDC_LAST_NOTE"), "C2#");
+  EXPECT_EQ(pLast->GetInsertionPoint(), 3);
   LeaveEdit(dlg, "IDC_LAST_NOTE", "C2#");
   EXPECT_STREQ(g_szLastNoteText, "C2#");
   EXPECT_EQ(g_nRangeLast, 25);
   EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_LAST_SPIN")->GetValue(), 25);
   EXPECT_EQ(g_nRunState, 0);  // only Ready decides
+}
+
+TEST_F(DialogsTest, KeysTypedIntoTheNoteEditsGoInAtTheCaretInCapitals) {
+  CTuneRangeDlg dlg(nullptr);
+  dlg.Show();
+  dlg.Raise();  // with no window manager, this gives the dialog the keyboard
+  for (const auto& [pszName, pszKeys, pszShown] :
+       {std::tuple{"IDC_FIRST_NOTE", "c4", "C4"}, {"IDC_LAST_NOTE", "c4#", "C4#"}}) {
+    auto* pEdit = Ctrl<wxTextCtrl>(dlg, pszName);
+    pEdit->SetFocus();
+    pEdit->SelectAll();
+    wxYield();
+    wxUIActionSimulator().Text(pszKeys);  // real key presses through the X server
+    for (int k = 0; k < 100 && Value(dlg, pszName) != pszShown; ++k) {
+      wxMilliSleep(20);
+      wxYield();
+    }
+    EXPECT_EQ(Value(dlg, pszName), pszShown);
+    EXPECT_EQ(pEdit->GetInsertionPoint(), static_cast<long>(std::strlen(pszShown)));
+  }
+}
+
+TEST_F(DialogsTest, CoreTextsThatAreNotUtf8ShowWithReplacementCharacters) {
+  for (const auto& [pszCore, shown] :
+       {std::pair<const char*, std::wstring>{"C4\xC3\xA9", L"C4\u00E9"},
+        {"C4\xC3", L"C4\uFFFD"},                                     // cut inside a character
+        {"A\xFF\xE2\x82x", L"A\uFFFD\uFFFDx"},                       // one mark per broken sequence
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},                     // a surrogate is no character
+        {"\xC0\xAF\xF0\x9F\x8E\xB5", L"\uFFFD\uFFFD\U0001F3B5"}}) {  // overlong; 4 bytes
+    EXPECT_EQ(CoreText(pszCore).ToStdWstring(), shown) << pszCore;
+  }
+  CopyText(g_szNoteName[12], "C\xFF");  // the start of the range, from a broken note file
+  CTuneRangeDlg dlg(nullptr);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C\xEF\xBF\xBD");
 }
 
 TEST_F(DialogsTest, ReadyAcceptsTheShownRangeAndStartsTheRun) {
@@ -266,9 +318,48 @@ TEST_F(DialogsTest, NotePatternDialogShowsTheBuffersAndOrdersItsButtons) {
   EXPECT_EQ(tabStops, (std::vector<std::string>{"Next  >", "Replay", "Done", "<  Back"}));
   EXPECT_EQ(dlg.GetDefaultItem(), dlg.FindWindow(XRCID("IDC_NEXT")));
 
+  // Back, Replay and Next do not touch.
+  const auto rect = [&dlg](const char* pszName) { return Ctrl<wxWindow>(dlg, pszName)->GetRect(); };
+  EXPECT_GE(rect("IDC_REPLAY").GetLeft() - rect("IDC_BACK").GetRight() - 1, 3);  // pixels between
+  EXPECT_GE(rect("IDC_NEXT").GetLeft() - rect("IDC_REPLAY").GetRight() - 1, 3);
+
   dlg.Show();  // paints the plot from the buffers without complaint
+  dlg.Raise();
   dlg.Update();
   wxYield();
+  // The plot area is grey, where the white marks show: a corner as the screen shows it.
+  auto* pPlot = Ctrl<wxWindow>(dlg, "IDC_PLOT");
+  const wxPoint corner = pPlot->ClientToScreen(wxPoint(pPlot->GetClientSize().x - 4, 4));
+  wxBitmap shot(1, 1);
+  wxMemoryDC mem(shot);
+  wxScreenDC screen;
+  mem.Blit(0, 0, 1, 1, &screen, corner.x, corner.y);
+  mem.SelectObject(wxNullBitmap);
+  const wxImage image = shot.ConvertToImage();
+  EXPECT_EQ(std::tuple(image.GetRed(0, 0), image.GetGreen(0, 0), image.GetBlue(0, 0)),
+            std::tuple(192, 192, 192));
+}
+
+TEST_F(DialogsTest, DialogsOpenInTheMiddleOfTheShownMainWindowOrElseOfTheScreen) {
+  const std::function<wxDialog*()> makers[] = {
+      [] { return new CTuneRangeDlg(nullptr); }, [] { return new CRangeErrorDlg(nullptr); },
+      [] { return new CCautionDlg(nullptr); }, [] { return new CNotePatternDlg(nullptr); },
+      [] { return new CAboutDlg(nullptr); }};
+  const auto centre = [](const wxRect& rect) { return rect.GetPosition() + rect.GetSize() / 2; };
+  auto* pMain = new wxFrame(nullptr, wxID_ANY, "main", wxPoint(40, 60), wxSize(900, 700));
+  wxTheApp->SetTopWindow(pMain);
+  for (const bool bShown : {false, true}) {
+    pMain->Show(bShown);
+    const wxRect target = bShown ? pMain->GetScreenRect() : wxDisplay(0U).GetClientArea();
+    for (const auto& make : makers) {
+      const std::unique_ptr<wxDialog> pDlg(make());
+      const wxPoint offset = centre(pDlg->GetScreenRect()) - centre(target);
+      EXPECT_LE(std::max(std::abs(offset.x), std::abs(offset.y)), 1)
+          << pDlg->GetTitle() << (bShown ? " over the main window" : " on the screen");
+    }
+  }
+  wxTheApp->SetTopWindow(nullptr);
+  pMain->Destroy();
 }
 
 TEST_F(DialogsTest, NotePatternButtonsEndTheDialogWithTheirChoiceOnly) {
