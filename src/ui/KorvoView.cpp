@@ -16,6 +16,7 @@
 #include "files/PatternFiles.h"
 #include "training/NoteTables.h"
 #include "training/TrainingController.h"
+#include "ui/DialogSupport.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CKorvoView, wxView);
 
@@ -89,7 +90,7 @@ void CKorvoView::OnDraw(wxDC* pDC) {
   m_nTextX = 0;
   for (int i = 0; i < kLogVisible; ++i) {
     const char* pszLine = g_szLog[(g_nLogTop + i) % kLogLines];
-    pDC->DrawText(wxString::FromUTF8(pszLine), m_nTextX, m_nTextY);
+    pDC->DrawText(CoreText(pszLine), m_nTextX, m_nTextY);
     m_nTextY += kLogFontHeight;
     m_nTextX = 0;
   }
@@ -154,8 +155,8 @@ void CKorvoView::OnFileSave(wxCommandEvent& /*event*/) {
     if (target.empty() || !std::filesystem::exists(target, error)) {
       break;
     }
-    const wxString question = wxString::FromUTF8(target.filename().string()) +
-                              " already exists.\nDo you want to replace it?";
+    const wxString question =
+        CoreText(target.filename().c_str()) + " already exists.\nDo you want to replace it?";
     if (wxMessageBox(question, "Confirm Save As", wxYES_NO | wxICON_EXCLAMATION, m_pCanvas) ==
         wxYES) {
       break;
@@ -163,6 +164,6 @@ void CKorvoView::OnFileSave(wxCommandEvent& /*event*/) {
   }
   std::string error;
   if (!SaveUserPatternFile(chosen, &error)) {
-    wxMessageBox(wxString::FromUTF8(error), "korvo", wxOK | wxICON_ERROR, m_pCanvas);
+    wxMessageBox(CoreText(error.c_str()), "korvo", wxOK | wxICON_ERROR, m_pCanvas);
   }
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ui/DialogSupport.h"
 #include "ui/KorvoView.h"
 #include "ui/NotePatternDlg.h"
 
@@ -44,7 +45,7 @@ void CWxFrontEnd::ShowWaitingMessages() {
   m_bShowing = true;
   std::string text;
   while (m_messages.Front(text)) {
-    wxMessageBox(wxString::FromUTF8(text), "korvo", wxOK);
+    wxMessageBox(CoreText(text.c_str()), "korvo", wxOK);
     if (const int nRepeats = m_messages.Pop(); nRepeats > 0) {
       std::fprintf(stderr, "Sonavel: %s (%d more times while its message was open)\n", text.c_str(),
                    nRepeats);
