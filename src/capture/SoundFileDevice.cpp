@@ -6,7 +6,12 @@
 #include "analysis/SampleHistory.h"
 
 CSoundFileDevice::CSoundFileDevice(std::string path, std::int64_t nPadSamples, double dSpeed)
-    : m_path(std::move(path)), m_nPadLeft(nPadSamples), m_dSpeed(dSpeed > 0.0 ? dSpeed : 1.0) {}
+    : m_path(std::move(path)),
+      m_nPadLeft(nPadSamples),
+      m_dSpeed(dSpeed > 0.0 ? dSpeed : 1.0),
+      // Paced reads need no read-ahead, and without it the device has read no further into
+      // the file than the buffer it is on (a file cut short meanwhile shows as cut short).
+      m_reader(0) {}
 
 CSoundFileDevice::~CSoundFileDevice() { CSoundFileDevice::Close(); }
 

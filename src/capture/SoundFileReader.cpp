@@ -1,11 +1,15 @@
 #include "capture/SoundFileReader.h"
 
+#include <fcntl.h>
 #include <samplerate.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -28,9 +32,122 @@ std::int16_t ToSample16(double dValue) {
   return static_cast<std::int16_t>(dScaled);
 }
 
+// A regular file as libsndfile's source, read ahead in blocks: libsndfile asks for the few
+// bytes of a header field or a kilobyte of samples at a time, and each block of the file is
+// read from the system once. Seeks only move the position; the next read that leaves the
+// block reads the block there.
+class CBlockSource {
+ public:
+  explicit CBlockSource(std::size_t nBlockBytes) : m_block(nBlockBytes) {}
+  ~CBlockSource() {
+    if (m_nFd >= 0) {
+      ::close(m_nFd);
+    }
+  }
+  CBlockSource(const CBlockSource&) = delete;
+  CBlockSource& operator=(const CBlockSource&) = delete;
+
+  // False with errno set when the file cannot be opened.
+  bool Open(const std::string& path) {
+    m_nFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return m_nFd >= 0;
+  }
+
+  // The error of the last read that failed, 0 if none did.
+  int ReadErrno() const { return m_nReadErrno; }
+
+  static SF_VIRTUAL_IO Callbacks() {
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = [](void* pSelf) { return Self(pSelf).Length(); };
+    io.seek = [](sf_count_t nOffset, int nWhence, void* pSelf) {
+      return Self(pSelf).Seek(nOffset, nWhence);
+    };
+    io.read = [](void* pOut, sf_count_t nCount, void* pSelf) {
+      return Self(pSelf).Read(static_cast<char*>(pOut), nCount);
+    };
+    io.write = [](const void*, sf_count_t, void*) { return sf_count_t{0}; };
+    io.tell = [](void* pSelf) { return Self(pSelf).m_nPos; };
+    return io;
+  }
+
+ private:
+  static CBlockSource& Self(void* pSelf) { return *static_cast<CBlockSource*>(pSelf); }
+
+  sf_count_t Length() const {
+    struct stat st {};
+    return ::fstat(m_nFd, &st) == 0 ? static_cast<sf_count_t>(st.st_size) : -1;
+  }
+
+  sf_count_t Seek(sf_count_t nOffset, int nWhence) {
+    sf_count_t nBase = 0;
+    if (nWhence == SEEK_CUR) {
+      nBase = m_nPos;
+    } else if (nWhence == SEEK_END) {
+      nBase = Length();
+    } else if (nWhence != SEEK_SET) {
+      return -1;
+    }
+    if (nBase < 0 || nOffset < -nBase) {
+      return -1;
+    }
+    m_nPos = nBase + nOffset;
+    return m_nPos;
+  }
+
+  sf_count_t Read(char* pOut, sf_count_t nCount) {
+    sf_count_t nDone = 0;
+    while (nDone < nCount) {
+      const sf_count_t nBlockEnd = m_nBlockStart + static_cast<sf_count_t>(m_nBlockLen);
+      if (m_nPos >= m_nBlockStart && m_nPos < nBlockEnd) {
+        const sf_count_t nTake = std::min(nCount - nDone, nBlockEnd - m_nPos);
+        std::memcpy(pOut + nDone, m_block.data() + (m_nPos - m_nBlockStart),
+                    static_cast<std::size_t>(nTake));
+        m_nPos += nTake;
+        nDone += nTake;
+        continue;
+      }
+      if (m_nPos != m_nFdPos && ::lseek(m_nFd, static_cast<off_t>(m_nPos), SEEK_SET) < 0) {
+        m_nReadErrno = errno;
+        break;
+      }
+      m_nFdPos = m_nPos;
+      const ssize_t nGot = ::read(m_nFd, m_block.data(), m_block.size());
+      if (nGot < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        m_nReadErrno = errno;
+        m_nFdPos = -1;  // unknown: seek before the next read
+        break;
+      }
+      m_nBlockStart = m_nPos;
+      m_nBlockLen = static_cast<std::size_t>(nGot);
+      m_nFdPos += nGot;
+      if (nGot == 0) {
+        break;  // the end of the file
+      }
+    }
+    return nDone;
+  }
+
+  int m_nFd = -1;
+  std::vector<char> m_block;
+  sf_count_t m_nBlockStart = 0;  // file offset of the block's first byte
+  std::size_t m_nBlockLen = 0;   // bytes of the file in the block
+  sf_count_t m_nPos = 0;         // file offset libsndfile reads next
+  sf_count_t m_nFdPos = 0;       // file offset of the descriptor
+  int m_nReadErrno = 0;
+};
+
+// The text libsndfile gives for a failed system call.
+std::string SystemErrorText(int nErrno) {
+  return std::string("System error : ") + std::strerror(nErrno) + ".";
+}
+
 }  // namespace
 
 struct CSoundFileReader::Impl {
+  std::unique_ptr<CBlockSource> pSource;  // null: libsndfile reads the file itself
   SNDFILE* pFile = nullptr;
   SF_INFO info{};
   SRC_STATE* pResampler = nullptr;
@@ -65,6 +182,18 @@ struct CSoundFileReader::Impl {
     bFlushed = true;
   }
 
+  // After a read from the file: fails the reader if that read failed.
+  bool ReadFailed() {
+    if (sf_error(pFile) != SF_ERR_NO_ERROR) {
+      Fail(std::string("cannot read the sound file: ") + sf_strerror(pFile));
+    } else if (pSource != nullptr && pSource->ReadErrno() != 0) {
+      Fail("cannot read the sound file: " + SystemErrorText(pSource->ReadErrno()));
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   // The file's end. Where the header gives the exact length, fewer frames than it promised
   // mean the file was cut short while it was read (one already short when it was opened
   // has its length clipped by libsndfile, or fails to open).
@@ -85,8 +214,7 @@ struct CSoundFileReader::Impl {
     const auto nChannels = static_cast<std::size_t>(info.channels);
     const sf_count_t nGot =
         sf_readf_float(pFile, frames.data(), static_cast<sf_count_t>(kChunkFrames));
-    if (sf_error(pFile) != SF_ERR_NO_ERROR) {
-      Fail(std::string("cannot read the sound file: ") + sf_strerror(pFile));
+    if (ReadFailed()) {
       return false;
     }
     if (nGot <= 0) {
@@ -153,7 +281,8 @@ struct CSoundFileReader::Impl {
   }
 };
 
-CSoundFileReader::CSoundFileReader() : m_pImpl(std::make_unique<Impl>()) {}
+CSoundFileReader::CSoundFileReader(std::size_t nReadAheadBytes)
+    : m_nReadAheadBytes(nReadAheadBytes), m_pImpl(std::make_unique<Impl>()) {}
 
 CSoundFileReader::~CSoundFileReader() = default;
 
@@ -178,9 +307,20 @@ bool CSoundFileReader::Open(const std::string& path, std::string& error) {
   if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, ec) == 0) {
     return fail("cannot read the input file " + path + ": the file is empty");
   }
-  d.pFile = sf_open(path.c_str(), SFM_READ, &d.info);
+  if (m_nReadAheadBytes > 0 && std::filesystem::is_regular_file(status)) {
+    d.pSource = std::make_unique<CBlockSource>(m_nReadAheadBytes);
+    if (!d.pSource->Open(path)) {
+      return fail("cannot read the input file " + path + ": " + SystemErrorText(errno));
+    }
+    SF_VIRTUAL_IO io = CBlockSource::Callbacks();
+    d.pFile = sf_open_virtual(&io, SFM_READ, &d.info, d.pSource.get());
+  } else {
+    d.pFile = sf_open(path.c_str(), SFM_READ, &d.info);
+  }
   if (d.pFile == nullptr) {
-    return fail("cannot read the input file " + path + ": " + sf_strerror(nullptr));
+    const int nErrno = d.pSource != nullptr ? d.pSource->ReadErrno() : 0;
+    return fail("cannot read the input file " + path + ": " +
+                (nErrno != 0 ? SystemErrorText(nErrno) : std::string(sf_strerror(nullptr))));
   }
   if (d.info.channels < 1 || d.info.channels > kMaxChannels) {
     return fail("cannot read the input file " + path + ": unsupported channel count " +
@@ -220,8 +360,7 @@ std::size_t CSoundFileReader::Read(std::int16_t* pnOut, std::size_t nCount) {
     while (nDone < nCount && !d.bInputDone) {
       const sf_count_t nGot =
           sf_read_short(d.pFile, pnOut + nDone, static_cast<sf_count_t>(nCount - nDone));
-      if (sf_error(d.pFile) != SF_ERR_NO_ERROR) {
-        d.Fail(std::string("cannot read the sound file: ") + sf_strerror(d.pFile));
+      if (d.ReadFailed()) {
         break;
       }
       if (nGot <= 0) {

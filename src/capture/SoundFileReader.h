@@ -3,7 +3,9 @@
 // other file that libsndfile reads is converted: channels averaged to mono, resampled to
 // 11025 Hz (libsamplerate, best quality), rounded and clipped to 16 bits.
 //
-// Streams the file in small chunks: memory does not grow with the length of the recording.
+// Streams the file: memory does not grow with the length of the recording. A regular file is
+// read ahead in blocks (64 KiB unless asked otherwise), one read call per block whatever the
+// size of the reads made of the reader; other files (pipes) are read as libsndfile reads them.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +15,10 @@
 
 class CSoundFileReader {
  public:
-  CSoundFileReader();
+  static constexpr std::size_t kReadAheadBytes = std::size_t{64} * 1024;
+
+  // `nReadAheadBytes` 0: no read-ahead; the file is read only as far as samples are asked for.
+  explicit CSoundFileReader(std::size_t nReadAheadBytes = kReadAheadBytes);
   ~CSoundFileReader();
   CSoundFileReader(const CSoundFileReader&) = delete;
   CSoundFileReader& operator=(const CSoundFileReader&) = delete;
@@ -36,5 +41,6 @@ class CSoundFileReader {
 
  private:
   struct Impl;
+  std::size_t m_nReadAheadBytes;
   std::unique_ptr<Impl> m_pImpl;
 };

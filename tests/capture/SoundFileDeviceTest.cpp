@@ -43,9 +43,10 @@ class SoundFileDeviceTest : public ::testing::Test {
   }
   Texts TakeMessages() { return m_messages.Take(); }
 
-  // A 16-bit mono WAV of `nCount` distinct non-zero samples; returns its path.
+  // A mono WAV (16-bit unless `nSubFormat` says otherwise) of `nCount` distinct non-zero
+  // samples; returns its path.
   std::string WriteWav(const std::string& name, Samples& samples, std::size_t nCount,
-                       int nRate = kSampleRateHz) const {
+                       int nRate = kSampleRateHz, int nSubFormat = SF_FORMAT_PCM_16) const {
     samples.resize(nCount);
     for (std::size_t k = 0; k < nCount; ++k) {
       samples[k] = static_cast<std::int16_t>(1 + (k * 7919) % 30011 - 15000 * (k % 2));
@@ -54,9 +55,10 @@ class SoundFileDeviceTest : public ::testing::Test {
     SF_INFO info{};
     info.samplerate = nRate;
     info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_WAV | nSubFormat;
     SNDFILE* pFile = sf_open(path.c_str(), SFM_WRITE, &info);
     EXPECT_NE(pFile, nullptr) << sf_strerror(nullptr);
+    sf_command(pFile, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);  // float: v / 32768
     EXPECT_EQ(sf_write_short(pFile, samples.data(), static_cast<sf_count_t>(nCount)),
               static_cast<sf_count_t>(nCount));
     sf_close(pFile);
@@ -68,14 +70,33 @@ class SoundFileDeviceTest : public ::testing::Test {
 };
 
 TEST_F(SoundFileDeviceTest, DeliversFileThenPaddingThenSilenceInWholeBuffers) {
-  // 5 buffers and 100 samples of file. With 1000 samples of padding the 6th buffer is the
-  // file's tail and padding, the 7th padding; without, the tail is a partial buffer and never
-  // delivered. Silence follows either way.
-  for (const auto& [nPad, nWholeBuffers] :
-       {std::pair<std::int64_t, std::uint64_t>{1000, 7}, {0, 5}}) {
+  // 5 buffers and 100 samples of file, 16-bit (used as it is) or float (converted). With 1000
+  // samples of padding the 6th buffer is the file's tail and padding, the 7th padding;
+  // without, the tail is a partial buffer and never delivered. Silence follows either way.
+  const struct {
+    std::int64_t nPad;
+    std::uint64_t nWholeBuffers;
+    int nSubFormat;
+  } cases[] = {{1000, 7, SF_FORMAT_PCM_16}, {0, 5, SF_FORMAT_FLOAT}};
+  for (const auto& [nPad, nWholeBuffers, nSubFormat] : cases) {
     SCOPED_TRACE("padding " + std::to_string(nPad));
     Samples expected;
-    CSoundFileDevice device(WriteWav("tone.wav", expected, 5 * kBufferLen + 100), nPad, 20.0);
+    const std::string path =
+        WriteWav("tone.wav", expected, 5 * kBufferLen + 100, kSampleRateHz, nSubFormat);
+    // The reader alone, 512 samples at a time, reading ahead in blocks that end inside a
+    // sample and inside a read: every sample once, up to the end of the file, then nothing.
+    CSoundFileReader reader(1000);
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error)) << error;
+    Samples back(expected.size() + 2 * kBufferLen);
+    std::size_t nBack = 0;
+    for (std::size_t nGot = 1; nGot > 0 && nBack + kBufferLen <= back.size(); nBack += nGot) {
+      nGot = reader.Read(back.data() + nBack, kBufferLen);
+    }
+    back.resize(nBack);
+    EXPECT_EQ(back, expected);
+
+    CSoundFileDevice device(path, nPad, 20.0);
     expected.resize(expected.size() + static_cast<std::size_t>(nPad), 0);
     expected.resize((nWholeBuffers + 4) * kBufferLen, 0);
     std::fill(expected.begin() + static_cast<std::ptrdiff_t>(nWholeBuffers * kBufferLen),
