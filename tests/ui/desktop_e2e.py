@@ -10,6 +10,7 @@ Usage: desktop_e2e.py SONAVEL_EXECUTABLE [SCREENSHOT_DIR]
 
 import math
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -60,8 +61,14 @@ def press(window, *keys):
 
 
 def grab(window):
-    """The window's pixels."""
-    return subprocess.run(["import", "-window", window, "rgb:-"], capture_output=True).stdout
+    """The window's pixels above the status bar, whose message changes when the recording ends."""
+    ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"],
+                         capture_output=True).stdout
+    fields = ppm.split(maxsplit=4)  # P6, width, height, 255, pixels
+    if len(fields) < 5:
+        return ppm
+    width, height = int(fields[1]), int(fields[2])
+    return fields[4][:width * 3 * max(0, height - 60)]
 
 
 def main():
@@ -191,6 +198,10 @@ def main():
     wm.wait()
     for failure in failures:
         print("FAIL:", failure)
+    if failures:
+        print("files kept in", work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
     print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
     return 1 if failures else 0
 
