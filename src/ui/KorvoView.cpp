@@ -114,9 +114,12 @@ void CKorvoView::OnTimer(wxTimerEvent& /*event*/) {
     m_hasRecordingEnded = nullptr;
     auto* pFrame = wxDynamicCast(GetFrame(), wxFrame);
     if (wxStatusBar* pStatus = pFrame != nullptr ? pFrame->GetStatusBar() : nullptr) {
-      // At the window's narrow width the key panes leave the message pane a few pixels:
-      // the message takes the whole bar, so it can be read.
+      // At the window's narrow width the key panes and the size grip leave the message pane
+      // a few pixels: the message takes the whole bar, a size smaller, so it can be read.
       pStatus->SetFieldsCount(1);
+      pStatus->SetWindowStyleFlag(pStatus->GetWindowStyleFlag() & ~wxSTB_SIZEGRIP);
+      pStatus->SetFont(pStatus->GetFont().Smaller());
+      pStatus->Refresh();
       pStatus->SetStatusText("Recording ended");
     }
   }
