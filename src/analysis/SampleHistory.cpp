@@ -1,5 +1,7 @@
 #include "analysis/SampleHistory.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "training/NoteTables.h"
@@ -39,11 +41,6 @@ bool IsCrossing(const float* x, std::int32_t nPrev, std::int32_t nCur, std::int3
   return fPrev * x[nCur] < 0.0f;
 }
 
-std::int32_t Next(std::int32_t nPos) { return nPos + 1 == kRingSize ? 0 : nPos + 1; }
-
-// Two positions before `nPos` (0 ... 204799), modulo the ring.
-std::int32_t TwoBefore(std::int32_t nPos) { return nPos >= 2 ? nPos - 2 : nPos - 2 + kRingSize; }
-
 // First window after a reset: samples 0 ... 511 and the features of position 0.
 void ComputeFirstWindow(const std::int16_t* pSamples) {
   float* const x = g_fSampleRing;
@@ -79,64 +76,84 @@ void ComputeFirstWindow(const std::int16_t* pSamples) {
   g_nHistoryState.store(0, std::memory_order_release);
 }
 
-// One buffer of the running update. The positions live in locals for the loop and are
-// published once at the end; every reader of them holds the history lock or reads only
-// the atomics, which change only between buffers.
+// Copies `nCount` feature values to ring positions `nPos` ... (0 ... 204799, wrapping at
+// the ring end) and to their mirrors.
+void StoreRun(float* pfRing, std::int32_t nPos, const float* pfValues, std::int32_t nCount) {
+  const std::int32_t nFirst = std::min(nCount, kRingSize - nPos);
+  std::copy_n(pfValues, nFirst, pfRing + nPos);
+  std::copy_n(pfValues, nFirst, pfRing + nPos + kRingSize);
+  std::copy_n(pfValues + nFirst, nCount - nFirst, pfRing);
+  std::copy_n(pfValues + nFirst, nCount - nFirst, pfRing + kRingSize);
+}
+
+// One buffer of the running update. The write index i is a multiple of 512 below the ring
+// end, so the buffer's samples never wrap, and every position stands at its fixed offset
+// from i; only the fallback older sample of the first leaving crossing is read from its
+// global, since after the first window it is position 0 rather than i - 513.
+//
+// The arithmetic is that of one position after the other, in the same order; only the work
+// that does not feed the energy sum is taken out of its loop: the crossing tests run over
+// the whole buffer first, and the crossing count is kept as an integer. Every count in the
+// ring is a whole number (an integer count in the first window, and only 0 or 1 added or
+// subtracted since, far below 2^24), so counting in an integer gives the same values.
+// The positions are published once at the end; every reader of them holds the history lock
+// or reads only the atomics, which change only between buffers.
 void UpdateRunning(const std::int16_t* pSamples) {
+  const std::int32_t i = g_nWriteIndex.load(std::memory_order_relaxed);
+  const std::int32_t n = g_nCrossPos.load(std::memory_order_relaxed);
+  const std::int32_t nTail = g_nEnergyTail;
+
   float* const x = g_fSampleRing;
-  float* const pfE = g_fEnergyRing;
-  float* const pfZ = g_fZeroCrossRing;
-
-  std::int32_t i = g_nWriteIndex.load(std::memory_order_relaxed);
-  std::int32_t n = g_nCrossPos.load(std::memory_order_relaxed);
-  std::int32_t nTail = g_nEnergyTail;
-  std::int32_t nOutPrev = g_nOutPrev;
-  std::int32_t nOutCur = g_nOutCur;
-  std::int32_t nOutPrev2 = g_nOutPrev2;
-  std::int32_t nInCur = g_nInCur;
-  std::int32_t nInPrev = g_nInPrev;
-  std::int32_t nInPrev2 = g_nInPrev2;
-
-  // The running sums stay in registers: each position's features start from the ones just
-  // stored at the position before it.
-  float fEnergy = pfE[nTail];
-  float fCross = pfZ[nTail];
   for (std::int32_t j = 0; j < kBufferLen; ++j) {
     const float v = static_cast<float>(pSamples[j]) * kSampleScale;
-    Store(x, i, v);
-    ++i;
-
-    // Energy: the new sample enters, the sample at the tail leaves.
-    fEnergy = fEnergy + std::fabs(v);
-    fEnergy = fEnergy - std::fabs(x[nTail]);
-    Store(pfE, n, fEnergy);
-
-    // Crossings: the leaving one is judged by the rule that counted it when it entered.
-    // Subtracting or adding 0.0f leaves a count unchanged, so no branch is needed.
-    fCross = fCross - static_cast<float>(IsCrossing(x, nOutPrev, nOutCur, nOutPrev2));
-    fCross = fCross + static_cast<float>(IsCrossing(x, nInPrev, nInCur, nInPrev2));
-    Store(pfZ, n, fCross);
-
-    n = Next(n);
-    nTail = Next(nTail);
-    nOutPrev = Next(nOutPrev);
-    nOutCur = Next(nOutCur);
-    nOutPrev2 = TwoBefore(nOutCur);
-    nInCur = Next(nInCur);
-    nInPrev = Next(nInPrev);
-    nInPrev2 = Next(nInPrev2);
+    x[i + j] = v;
+    x[i + j + kRingSize] = v;
   }
 
-  g_nEnergyPos = n;
-  g_nEnergyTail = nTail;
-  g_nOutPrev = nOutPrev;
-  g_nOutCur = nOutCur;
-  g_nOutPrev2 = nOutPrev2;
-  g_nInCur = nInCur;
-  g_nInPrev = nInPrev;
-  g_nInPrev2 = nInPrev2;
-  g_nWriteIndex.store(i, std::memory_order_relaxed);
-  g_nCrossPos.store(n, std::memory_order_release);
+  // Samples i - 513 ... i + 511 in one piece: the mirror half holds positions below 0.
+  const float* const xs = x + kRingSize + i - 513;
+  // bCross[m]: a crossing at position i - 511 + m, judged as IsCrossing judges it.
+  // The leaving crossing of step j is bCross[j], the entering one bCross[j + 511].
+  constexpr std::int32_t kTests = kBufferLen + kWindowLen - 1;
+  std::array<std::int32_t, kTests> bCross;
+  for (std::int32_t m = 0; m < kTests; ++m) {
+    const float fPrev2 = xs[m];
+    const float fPrev = xs[m + 1];
+    const float fCur = xs[m + 2];
+    const float fBefore = fPrev == 0.0f ? fPrev2 : fPrev;
+    bCross[static_cast<std::size_t>(m)] = fBefore * fCur < 0.0f ? 1 : 0;
+  }
+  // The first leaving crossing with its own fallback sample; from there on it is i - 513 + j.
+  bCross[0] = IsCrossing(x, g_nOutPrev, g_nOutCur, g_nOutPrev2) ? 1 : 0;
+
+  // xs[513 + j] is the entering sample of step j, xs[1 + j] the one leaving the window.
+  std::array<float, kBufferLen> fEnergies;
+  std::array<float, kBufferLen> fCrossings;
+  float fEnergy = g_fEnergyRing[nTail];
+  auto nCross = static_cast<std::int32_t>(g_fZeroCrossRing[nTail]);
+  for (std::int32_t j = 0; j < kBufferLen; ++j) {
+    fEnergy = fEnergy + std::fabs(xs[513 + j]);
+    fEnergy = fEnergy - std::fabs(xs[1 + j]);
+    fEnergies[static_cast<std::size_t>(j)] = fEnergy;
+    nCross =
+        nCross - bCross[static_cast<std::size_t>(j)] + bCross[static_cast<std::size_t>(j) + 511];
+    fCrossings[static_cast<std::size_t>(j)] = static_cast<float>(nCross);
+  }
+  StoreRun(g_fEnergyRing, n, fEnergies.data(), kBufferLen);
+  StoreRun(g_fZeroCrossRing, n, fCrossings.data(), kBufferLen);
+
+  const auto wrap = [](std::int32_t nPos) { return nPos >= kRingSize ? nPos - kRingSize : nPos; };
+  const std::int32_t nEnd = i + kBufferLen;
+  g_nEnergyPos = wrap(nEnd - 511 + kRingSize);
+  g_nEnergyTail = wrap(nEnd - 512 + kRingSize);
+  g_nOutPrev = g_nEnergyTail;
+  g_nOutCur = g_nEnergyPos;
+  g_nOutPrev2 = wrap(nEnd - 513 + kRingSize);
+  g_nInCur = wrap(nEnd);
+  g_nInPrev = wrap(nEnd - 1 + kRingSize);
+  g_nInPrev2 = wrap(nEnd - 2 + kRingSize);
+  g_nWriteIndex.store(nEnd, std::memory_order_relaxed);
+  g_nCrossPos.store(g_nEnergyPos, std::memory_order_release);
 }
 
 // Positions and state back to their values at program start; the caller holds the lock.
