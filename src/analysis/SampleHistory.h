@@ -59,6 +59,11 @@ void ResetHistory();
 // ResetHistory, and every ring back to 0.0: the state at program start.
 void ClearHistory();
 
+// ResetHistory, and back to 0.0 every ring position ProcessBuffer stored into since the last
+// clear: the state at program start, as long as nothing but ProcessBuffer wrote the rings
+// (code that writes them directly, such as a test, clears them with ClearHistory).
+void ClearStoredHistory();
+
 // Ring position that stands for `nPos`: positions 0 ... 409599 as they are, anything else
 // ((nPos mod 204800) + 204800) mod 204800.
 constexpr std::int32_t RingIndex(std::int32_t nPos) {

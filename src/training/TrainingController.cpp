@@ -68,7 +68,7 @@ std::int32_t NoteBlockStart(std::int32_t nSegStart, std::int32_t nSegEnd) {
 
 void ResetForNewRun() {
   ResetRunData();
-  ClearHistory();
+  ClearStoredHistory();
   ResetDetector();
   InitNoteFrequencies();
   ResetLog();

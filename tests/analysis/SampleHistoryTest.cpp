@@ -191,4 +191,19 @@ TEST_F(SampleHistoryTest, ZeroSampleRules) {
   expectCrossings(raw, [](std::int32_t) { return 0.0f; });
 }
 
+// Clearing only what was stored leaves every ring all +0.0, for a history short of the ring
+// end and for one that wrapped around it.
+TEST_F(SampleHistoryTest, ClearingWhatWasStoredLeavesEveryRingZero) {
+  for (const std::size_t nBuffers : {std::size_t{1}, std::size_t{3}, std::size_t{401}}) {
+    const std::vector<std::int16_t> raw = RandomSignal(nBuffers, 11);
+    Feed(raw, 0, nBuffers);
+    ClearStoredHistory();
+    for (const float* pfRing : {g_fSampleRing, g_fZeroCrossRing, g_fEnergyRing}) {
+      for (std::int32_t k = 0; k < kRingStorage; ++k) {
+        ASSERT_TRUE(SameBits(pfRing[k], 0.0f)) << nBuffers << " buffers, position " << k;
+      }
+    }
+  }
+}
+
 }  // namespace

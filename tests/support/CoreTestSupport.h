@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/SampleHistory.h"
 #include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 #include "training/TrainingController.h"
@@ -12,6 +13,7 @@
 // end installed.
 inline void ResetCoreForTest() {
   ResetForNewRun();
+  ClearHistory();  // tests write the rings directly too
   for (int k = 0; k < kNoteCount; ++k) {
     CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
   }
