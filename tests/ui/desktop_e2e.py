@@ -60,6 +60,18 @@ def press(window, *keys):
     xdotool("key", *keys)
 
 
+def choose(title, kind, path):
+    """Types `path` into the file chooser titled `title` and confirms it."""
+    chooser = find_window(title, 15)
+    if chooser is None:
+        raise RuntimeError("the %s dialog did not open" % kind)
+    press(chooser, "ctrl+l")
+    time.sleep(0.3)
+    xdotool("type", "--delay", "20", path)
+    time.sleep(0.3)
+    xdotool("key", "Return")
+
+
 def grab(window):
     """The window's pixels above the status bar, whose message changes when the recording ends."""
     ppm = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"],
@@ -133,26 +145,13 @@ def main():
         if grab(main) != before:
             failures.append("File > New changed the log view")
         press(main, "ctrl+o")
-        chooser = find_window("^Open$", 15)
-        if chooser is None:
-            raise RuntimeError("the open dialog did not open")
-        press(chooser, "ctrl+l")
-        time.sleep(0.3)
-        xdotool("type", "--delay", "20", os.path.join(work, "sounds", "take2.wav"))
-        xdotool("key", "Return")
+        choose("^Open$", "open", os.path.join(work, "sounds", "take2.wav"))
         if find_window("^take2.wav - korvo$", 10) is None:
             failures.append("File > Open did not name the document after the file")
         # File > Save (Ctrl+S): the chooser starts in the current folder; ".dat" is appended,
         # and the question is about the file that will be written.
         press(main, "ctrl+s")
-        chooser = find_window("^Select a file$", 15)
-        if chooser is None:
-            raise RuntimeError("the save dialog did not open")
-        press(chooser, "ctrl+l")
-        time.sleep(0.3)
-        xdotool("type", "--delay", "20", "violin")
-        time.sleep(0.3)
-        xdotool("key", "Return")
+        choose("^Select a file$", "save", "violin")
         question = find_window("^Confirm Save As$", 10)
         if question is None:
             raise RuntimeError("no question before replacing violin.dat")
