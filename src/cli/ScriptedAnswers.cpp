@@ -9,37 +9,33 @@
 
 namespace {
 
-char ChoiceLetter(NoteChoice choice) {
+// How the trace (its letter) and the index of --plot (letter and word) name an answer.
+struct ChoiceName {
+  char cLetter;
+  const char* pszWord;
+};
+
+ChoiceName NameOf(NoteChoice choice) {
   switch (choice) {
     case NoteChoice::Next:
-      return 'N';
+      break;
     case NoteChoice::Replay:
-      return 'R';
+      return {'R', "Replay"};
     case NoteChoice::Back:
-      return 'B';
+      return {'B', "Back"};
     case NoteChoice::Done:
-      return 'D';
+      return {'D', "Done"};
     case NoteChoice::Closed:
-      return 'X';
+      return {'X', "closed"};
   }
-  return 'N';
+  return {'N', "Next"};
 }
 
-// How the index of --plot names an answer.
 std::string ChoiceText(NoteChoice choice) {
-  switch (choice) {
-    case NoteChoice::Next:
-      return "N (Next)";
-    case NoteChoice::Replay:
-      return "R (Replay)";
-    case NoteChoice::Back:
-      return "B (Back)";
-    case NoteChoice::Done:
-      return "D (Done)";
-    case NoteChoice::Closed:
-      return "X (closed)";
-  }
-  return "N (Next)";
+  const ChoiceName name = NameOf(choice);
+  std::string text(1, name.cLetter);
+  text.append(" (").append(name.pszWord).append(")");
+  return text;
 }
 
 // One line of the trace: what the note pattern dialog showed and how it was answered.
@@ -71,7 +67,7 @@ void WriteTraceLine(std::ostream& trace, std::size_t nDialog, std::int64_t nTick
   line["weights"] = weights;
   line["freqTexts"] = freqTexts;
   line["weightTexts"] = weightTexts;
-  line["choice"] = std::string(1, ChoiceLetter(choice));
+  line["choice"] = std::string(1, NameOf(choice).cLetter);
   trace << line.dump() << '\n' << std::flush;
 }
 
