@@ -1,6 +1,7 @@
 #include "analysis/SegmentDetector.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -122,26 +123,59 @@ bool Descend(const CFeatureReader& ring, std::int32_t nStart, float fRef, double
 
 }  // namespace
 
-void ArgMaxFloat(const float* pfValues, std::int32_t nCount, FloatExtremum& result) {
+namespace {
+
+// The extreme of a run as a plain scan keeps it: the first value, replaced only by a value
+// strictly beyond the one kept (so a NaN never replaces one, and a NaN in front stays), at the
+// first position that holds it. Found in two passes the compiler can vectorise: the extreme
+// value over eight independent lanes, then the first position holding a value equal to it
+// (+0.0 and -0.0 are equal, as they are to the plain scan, which never replaces one by the
+// other).
+template <typename Beyond>
+void FirstExtremum(const float* pfValues, std::int32_t nCount, FloatExtremum& result,
+                   Beyond beyond) {
   result.value = pfValues[0];
   result.index = 0;
-  for (std::int32_t k = 1; k < nCount; ++k) {
-    if (pfValues[k] > result.value) {
-      result.value = pfValues[k];
-      result.index = k;
+  if (nCount <= 1) {
+    return;
+  }
+  constexpr std::int32_t kLanes = 8;
+  std::array<float, kLanes> lanes;
+  lanes.fill(result.value);
+  std::int32_t k = 1;
+  for (; k + kLanes <= nCount; k += kLanes) {
+    for (std::int32_t l = 0; l < kLanes; ++l) {
+      const float fValue = pfValues[k + l];
+      const auto nLane = static_cast<std::size_t>(l);
+      lanes[nLane] = beyond(fValue, lanes[nLane]) ? fValue : lanes[nLane];
     }
   }
+  float fExtreme = result.value;
+  for (const float fLane : lanes) {
+    fExtreme = beyond(fLane, fExtreme) ? fLane : fExtreme;
+  }
+  for (; k < nCount; ++k) {
+    fExtreme = beyond(pfValues[k], fExtreme) ? pfValues[k] : fExtreme;
+  }
+  if (!beyond(fExtreme, result.value)) {
+    return;  // nothing lies beyond the first value (nothing ever does beyond a NaN)
+  }
+  std::int32_t nAt = 1;
+  while (!(pfValues[nAt] == fExtreme)) {
+    ++nAt;
+  }
+  result.value = pfValues[nAt];
+  result.index = nAt;
+}
+
+}  // namespace
+
+void ArgMaxFloat(const float* pfValues, std::int32_t nCount, FloatExtremum& result) {
+  FirstExtremum(pfValues, nCount, result, [](float a, float b) { return a > b; });
 }
 
 void ArgMinFloat(const float* pfValues, std::int32_t nCount, FloatExtremum& result) {
-  result.value = pfValues[0];
-  result.index = 0;
-  for (std::int32_t k = 1; k < nCount; ++k) {
-    if (pfValues[k] < result.value) {
-      result.value = pfValues[k];
-      result.index = k;
-    }
-  }
+  FirstExtremum(pfValues, nCount, result, [](float a, float b) { return a < b; });
 }
 
 void ResetDetector() {

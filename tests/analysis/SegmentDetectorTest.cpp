@@ -64,6 +64,34 @@ TEST(SegmentDetectorArgMTest, EarliestOfEqualExtremaWins) {
   EXPECT_EQ(arg(ArgMinFloat, {4.0f, 0.5f}, 0), std::pair(4.0f, 0));
 }
 
+// Against a plain scan (the first value, replaced only by one strictly beyond it) on runs of
+// every length up to 40 drawn from the first 3 ... 8 of a few values: ties, NaN, and both
+// signed zeros as the extreme.
+TEST(SegmentDetectorArgMTest, SameAsAPlainScanWithTiesNanAndSignedZeros) {
+  const float kPool[] = {0.0f, -0.0f, std::nanf(""), -1.0f, 1.0f, 2.0f, -3.0f, 2.0f};
+  std::uint32_t nSeed = 7;
+  for (int nTrial = 0; nTrial < 4000; ++nTrial) {
+    std::vector<float> v(static_cast<std::size_t>(1 + nTrial % 40));
+    const std::uint32_t nDrawn = 3 + static_cast<std::uint32_t>(nTrial % 6);
+    for (float& f : v) {
+      nSeed = nSeed * 1664525u + 1013904223u;
+      f = kPool[(nSeed >> 24) % nDrawn];
+    }
+    for (const bool bMax : {true, false}) {
+      FloatExtremum want{v[0], 0};
+      for (std::size_t k = 1; k < v.size(); ++k) {
+        if (bMax ? v[k] > want.value : v[k] < want.value) {
+          want = {v[k], static_cast<std::int32_t>(k)};
+        }
+      }
+      FloatExtremum got{};
+      (bMax ? ArgMaxFloat : ArgMinFloat)(v.data(), static_cast<std::int32_t>(v.size()), got);
+      ASSERT_EQ(got.index, want.index) << "trial " << nTrial << (bMax ? " max" : " min");
+      ASSERT_EQ(std::signbit(got.value), std::signbit(want.value)) << "trial " << nTrial;
+    }
+  }
+}
+
 // Z peaks at 1000, E at 1000 + d. Z also holds 30.0 at 1254: equal to the peak, so the climb
 // stays at 1000, but a re-search starting before 1255 would stop there.
 TEST_F(SegmentDetectorTest, PeaksFewerThan102ApartFormAnOnset) {
