@@ -4,35 +4,23 @@
 #include <ostream>
 #include <string>
 
+#include "cli/ChoiceNames.h"
 #include "training/NoteTables.h"
 #include "training/TrainingController.h"
 
 namespace {
 
-// How the trace (its letter) and the index of --plot (letter and word) name an answer.
-struct ChoiceName {
-  char cLetter;
-  const char* pszWord;
-};
-
-ChoiceName NameOf(NoteChoice choice) {
-  switch (choice) {
-    case NoteChoice::Next:
-      break;
-    case NoteChoice::Replay:
-      return {'R', "Replay"};
-    case NoteChoice::Back:
-      return {'B', "Back"};
-    case NoteChoice::Done:
-      return {'D', "Done"};
-    case NoteChoice::Closed:
-      return {'X', "closed"};
+const ChoiceName& NameOf(NoteChoice choice) {
+  for (const ChoiceName& name : kChoiceNames) {
+    if (name.choice == choice) {
+      return name;
+    }
   }
-  return {'N', "Next"};
+  return kChoiceNames[0];
 }
 
 std::string ChoiceText(NoteChoice choice) {
-  const ChoiceName name = NameOf(choice);
+  const ChoiceName& name = NameOf(choice);
   std::string text(1, name.cLetter);
   text.append(" (").append(name.pszWord).append(")");
   return text;

@@ -1,8 +1,10 @@
 #include "cli/TrainerOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <ostream>
 
+#include "cli/ChoiceNames.h"
 #include "cli/ExitCodes.h"
 #include "cli/OptionParsing.h"
 
@@ -20,26 +22,13 @@ bool ParseChoices(const std::string& list, std::vector<NoteChoice>& choices, std
       return true;
     }
     const char ch = item.size() == 1 ? static_cast<char>(item[0] & ~0x20) : '\0';
-    switch (ch) {
-      case 'N':
-        choices.push_back(NoteChoice::Next);
-        break;
-      case 'R':
-        choices.push_back(NoteChoice::Replay);
-        break;
-      case 'B':
-        choices.push_back(NoteChoice::Back);
-        break;
-      case 'D':
-        choices.push_back(NoteChoice::Done);
-        break;
-      case 'X':
-        choices.push_back(NoteChoice::Closed);
-        break;
-      default:
-        error = "--choices: '" + item + "' is not one of N, R, B, D, X";
-        return false;
+    const auto found = std::find_if(kChoiceNames.begin(), kChoiceNames.end(),
+                                    [ch](const ChoiceName& name) { return name.cLetter == ch; });
+    if (found == kChoiceNames.end()) {
+      error = "--choices: '" + item + "' is not one of N, R, B, D, X";
+      return false;
     }
+    choices.push_back(found->choice);
     item.clear();
     return true;
   };
