@@ -203,27 +203,29 @@ void ResetHistory() {
   ResetPositions();
 }
 
-// Under one lock, so that no buffer lands between the reset and the clearing of the rings.
-void ClearHistory() {
+namespace {
+
+// Positions and state as at program start, and the rings back to 0.0: all of them, or only
+// the positions stored into since the last clear. Under one lock, so that no buffer lands
+// between the reset and the clearing of the rings.
+void ResetAndClear(bool bWholeRings) {
   const std::lock_guard lock(g_historyMutex);
   ResetPositions();
+  const std::int32_t nEnd = bWholeRings ? kRingSize : g_nStoredEnd;
   for (float* pfRing : {g_fSampleRing, g_fZeroCrossRing, g_fEnergyRing}) {
-    std::fill_n(pfRing, kRingStorage, 0.0f);
+    std::fill_n(pfRing, nEnd, 0.0f);
+    std::fill_n(pfRing + kRingSize, nEnd, 0.0f);
   }
   g_nStoredEnd = 0;
 }
 
+}  // namespace
+
+void ClearHistory() { ResetAndClear(true); }
+
 // Writes only what was stored: at program start the rings are memory never touched, which
 // the system would otherwise have to supply, 4.9 MB of it, page by page.
-void ClearStoredHistory() {
-  const std::lock_guard lock(g_historyMutex);
-  ResetPositions();
-  for (float* pfRing : {g_fSampleRing, g_fZeroCrossRing, g_fEnergyRing}) {
-    std::fill_n(pfRing, g_nStoredEnd, 0.0f);
-    std::fill_n(pfRing + kRingSize, g_nStoredEnd, 0.0f);
-  }
-  g_nStoredEnd = 0;
-}
+void ClearStoredHistory() { ResetAndClear(false); }
 
 void CopyHistorySamples(std::int32_t nStart, std::int32_t nCount, float* pfDest) {
   const std::lock_guard lock(g_historyMutex);
