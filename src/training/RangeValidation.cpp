@@ -18,8 +18,6 @@ std::int32_t FindNoteIndex(const char* pszText) {
 
 namespace {
 
-constexpr std::size_t kMaxNoteChars = 3;
-
 bool IsContinuationByte(char ch) { return (static_cast<unsigned char>(ch) & 0xC0U) == 0x80U; }
 
 // Bytes taken by the first `nChars` characters of the UTF-8 `text` (all of it when shorter). A

@@ -3,11 +3,15 @@
 // text the error dialog shows after a rejected attempt. User-interface thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // Index of the first note name (0 ... 107) that equals `pszText` byte for byte; -1 none.
 std::int32_t FindNoteIndex(const char* pszText);
+
+// Characters a note edit of the range dialog holds.
+inline constexpr std::size_t kMaxNoteChars = 3;
 
 // The text as the range dialog's edit holds it: letters upper-cased, at most 3 characters.
 // Texts are UTF-8 and cut between characters: "c4éx" gives "C4é".

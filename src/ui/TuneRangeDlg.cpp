@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int kMaxNoteChars = 3;
-
 wxString NoteName(std::int32_t nIndex) { return CoreText(g_szNoteName[nIndex]); }
 
 // Letters typed into `edit` go in as capitals, at the caret or over the selection like any
@@ -67,7 +65,7 @@ CTuneRangeDlg::CTuneRangeDlg(wxWindow* pParent)
 
   MakeRoomForSpins();
   for (wxTextCtrl* pEdit : {m_pFirstNote, m_pLastNote}) {
-    pEdit->SetMaxLength(kMaxNoteChars);
+    pEdit->SetMaxLength(static_cast<unsigned long>(kMaxNoteChars));
     TypeInUpperCase(*pEdit);
   }
   FillEdits();
