@@ -149,7 +149,7 @@ TEST_F(RangeTest, RulesAndRejectedAttempts) {
       {"C6", "C1", false, 3, 72, 12},  // reversed: both positions follow the typed notes
       {"H2", "C9", false, 0, 72, 12},  // an unknown first note stops the lookup
       {"D2", "C9", false, 1, 26, 12}, {"E4#", "E5", false, 0, 26, 12},  // no E sharp
-      {"B8", "C0", false, 3, 107, 0},  {"A4", "A4", true, 2, 57, 57},  // a range of one note
+      {"B8", "C0", false, 3, 107, 0}, {"A4", "A4", true, 2, 57, 57},    // a range of one note
   };
   for (const auto& [pszFirst, pszLast, bOk, nState, nFirst, nLast] : kCases) {
     SCOPED_TRACE(std::string(pszFirst) + "-" + pszLast);
