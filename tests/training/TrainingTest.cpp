@@ -1,0 +1,443 @@
+// Note tables, range rules, the answers of the note pattern dialog, the note plot and the
+// training controller.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "analysis/SegmentDetector.h"
+#include "support/CoreTestSupport.h"
+#include "training/NotePlot.h"
+#include "training/PatternConfirmation.h"
+#include "training/RangeValidation.h"
+
+namespace {
+
+constexpr NotePattern kOld = {{9, 9, 9, 9, 9, 9}, {1, 1, 1, 1, 1, 1}};
+std::vector<std::string> Names() { return {std::begin(g_szNoteName), std::end(g_szNoteName)}; }
+
+std::vector<std::string> StandardNames() {  // written out apart from the code
+  std::vector<std::string> names;
+  for (char octave = '0'; octave <= '8'; ++octave) {
+    for (const char* psz : {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"}) {
+      names.push_back(std::string{psz[0], octave} + (psz + 1));
+    }
+  }
+  return names;
+}
+
+// Loads a file of exactly `bytes` over stale names.
+void Load(const std::string& bytes) {
+  for (auto& slot : g_szNoteName) CopyText(slot, "stale");
+  const std::string path = testing::TempDir() + "sonavel-names.txt";
+  std::ofstream(path, std::ios::binary) << bytes;
+  ASSERT_TRUE(LoadNoteNamesFrom(path));
+  std::remove(path.c_str());
+}
+
+TEST(NoteTablesTest, NamesFiles) {
+  std::string lf, crlf;
+  for (int k = 0; k < kNoteCount; ++k) {
+    lf += "n" + std::to_string(k) + "\n";
+    crlf += "n" + std::to_string(k) + "\r\n";
+  }
+  Load(crlf);
+  EXPECT_EQ(Names()[107], "n107");
+  const std::vector<std::string> fromCrLf = Names();
+  Load(lf);
+  EXPECT_EQ(Names(), fromCrLf);
+  // The whole line cut to 19 (a trailing space and an inner CR kept); an early end takes
+  // the standard names.
+  auto expected = StandardNames();
+  for (const char* psz : {"C4 \nABCDEFGHIJKLMNOPQRSTUVWXYZ\r\nD\rE\n\nX",
+                          "C4 \nABCDEFGHIJKLMNOPQRSTUVWXYZ\r\nD\rE\n\nX\n"}) {
+    Load(psz);
+    auto names = StandardNames();
+    names[0] = "C4 ";
+    names[1] = "ABCDEFGHIJKLMNOPQRS";
+    names[2] = "D\rE";
+    names[3] = "";
+    names[4] = "X";
+    EXPECT_EQ(Names(), names);
+  }
+  testing::internal::CaptureStdout();
+  LoadNoteNames();  // the shipped file in the current folder
+  EXPECT_EQ(Names(), expected);
+  EXPECT_FALSE(LoadNoteNamesFrom(testing::TempDir() + "no-such-folder/names.txt"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "The file  was not opened\n");
+  EXPECT_EQ(Names(), expected);
+}
+
+// Each expected frequency is the equal-tempered one (A4 = 440 Hz), cut down or rounded;
+// G0 and G2 are the two that are neither.
+TEST(NoteTablesTest, ExpectedFrequencies) {
+  InitNoteFrequencies();
+  for (int k = 0; k < kNoteCount; ++k) {
+    const double f = 440.0 * std::pow(2.0, (k - 57) / 12.0);
+    const int n = g_nNoteFreq[k];
+    if (k == 7 || k == 31) {
+      EXPECT_EQ(n, k == 7 ? 25 : 95);
+    } else {
+      EXPECT_TRUE(n == static_cast<int>(f) || n == std::lround(f)) << k << ": " << n << " " << f;
+    }
+  }
+  EXPECT_TRUE(g_nNoteFreq[48] == 261 && g_nNoteFreq[71] == 987 && g_nNoteFreq[57] == 440);
+}
+
+TEST(NoteTablesTest, LogScrollsOnceTheViewIsFullAndWraps) {
+  CopyText(g_szLog[0], ">>>Play ");
+  CopyText(g_szLog[1999], "old");
+  g_nLogLine = g_nLogTop = g_bLogScrolled = 1;
+  ResetLog();
+  EXPECT_TRUE(std::string(g_szLog[0]) == ">>>Play " && g_szLog[1999][0] == '\0');
+  EXPECT_TRUE(g_nLogLine == 2 && g_nLogTop == 0 && g_bLogScrolled == 0);
+  for (int n = 0; n < 31; ++n) AdvanceLogLine(1);
+  EXPECT_TRUE(g_nLogLine == 33 && g_nLogTop == 0 && g_bLogScrolled == 0);
+  AdvanceLogLine(1);  // line 34 is the first below the view
+  EXPECT_TRUE(g_nLogTop == 1 && g_bLogScrolled == 1);
+  AdvanceLogLine(1);
+  AdvanceLogLine(2);
+  EXPECT_TRUE(g_nLogLine == 36 && g_nLogTop == 4);
+  for (const auto& [nStep, nLine, nTop] : {std::tuple{1, 0, 0}, {2, 0, 1}}) {
+    g_nLogLine = g_nLogTop = 1999;
+    AdvanceLogLine(nStep);
+    EXPECT_TRUE(g_nLogLine == nLine && g_nLogTop == nTop) << nStep;
+  }
+}
+
+TEST(NoteTablesTest, TextCopiesStayInsideTheirBuffers) {
+  char buffer[8];
+  const auto bytes = [&] { return std::string(buffer, sizeof buffer); };
+  std::memset(buffer, '#', sizeof buffer);
+  CopyText(buffer, 4, "ABCDEFG");
+  EXPECT_EQ(bytes(), std::string("ABC\0####", 8));
+  CopyText(buffer, 4, "C1");
+  AppendText(buffer, 4, "-OK-");
+  AppendText(buffer, 4, "x");
+  EXPECT_EQ(bytes(), std::string("C1-\0####", 8));
+  std::memset(buffer, '#', sizeof buffer);
+  AppendText(buffer, 4, "x");  // no terminator: nothing to append to
+  EXPECT_EQ(bytes(), std::string(8, '#'));
+}
+
+class RangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetCoreForTest(); }
+};
+
+TEST_F(RangeTest, ReadyAtOnceStartsTheDefaultRange) {
+  std::fill(std::begin(g_fPattern), std::end(g_fPattern), kOld);
+  EXPECT_TRUE(AcceptRange(g_szNoteName[g_nRangeFirst], g_szNoteName[g_nRangeLast]));
+  EXPECT_TRUE(g_nRangeLast == 72 && g_nCurNote == 12 && g_nFirstNote == 12 && g_nLogLine == 2);
+  EXPECT_EQ(std::vector<std::string>(g_szLog, g_szLog + 4),
+            (std::vector<std::string>{">>>Play ", "...", "C1", ""}));
+  EXPECT_STREQ(g_szCurNoteText, "C1");
+  EXPECT_STREQ(g_szExpectFreqText, "  33");
+  for (int k = 0; k < kNoteCount; ++k) EXPECT_TRUE(Holds(k, k < 12 ? NotePattern{} : kOld)) << k;
+  AcknowledgeCaution();
+  EXPECT_EQ(g_nTrainState, 0);
+}
+
+// Each press of Ready after a rejection starts from run state 0.
+TEST_F(RangeTest, RulesAndRejectedAttempts) {
+  const std::tuple<const char*, const char*, bool, int, int, int> kCases[] = {
+      {"C6", "C1", false, 3, 72, 12},  // reversed: both positions follow the typed notes
+      {"H2", "C9", false, 0, 72, 12},  // an unknown first note stops the lookup
+      {"D2", "C9", false, 1, 26, 12}, {"E4#", "E5", false, 0, 26, 12},  // no E sharp
+      {"B8", "C0", false, 3, 107, 0}, {"A4", "A4", true, 2, 57, 57},    // a range of one note
+  };
+  for (const auto& [pszFirst, pszLast, bOk, nState, nFirst, nLast] : kCases) {
+    SCOPED_TRACE(std::string(pszFirst) + "-" + pszLast);
+    g_nRunState = 0;
+    EXPECT_EQ(AcceptRange(pszFirst, pszLast), bOk);
+    EXPECT_TRUE(g_nRangeFirst == nFirst && g_nRangeLast == nLast && (bOk || g_nRunState == nState));
+    EXPECT_STREQ(g_szLog[2], bOk ? pszFirst : "");
+  }
+  EXPECT_STREQ(g_szExpectFreqText, " 440");
+  // Typed, as the edit keeps it, as cut into 4 bytes (never inside a UTF-8 character).
+  for (const auto& [pszTyped, pszEdited, pszCut] : {std::tuple{"c4#b", "C4#", "C4#"},
+                                                    {"a", "A", "A"},
+                                                    {"c4éx", "C4é", "C4"},
+                                                    {"éc4", "éC4", "éC"},
+                                                    {"c€#", "C€#", "C"}}) {
+    EXPECT_EQ(EditNoteText(pszTyped), pszEdited);
+    char szText[4];
+    NormalizeNoteText(pszEdited, szText);
+    EXPECT_STREQ(szText, pszCut) << pszEdited;
+  }
+  g_nRunState = 0;
+  EXPECT_TRUE(AcceptRange(EditNoteText("e4x"), EditNoteText("g4#")));
+  EXPECT_TRUE(std::string(g_szFirstNoteText) == "E4" && std::string(g_szLastNoteText) == "G4#");
+  EXPECT_TRUE(FindNoteIndex("B8") == 107 && FindNoteIndex("c4") == -1 && FindNoteIndex("") == -1);
+  CopyText(g_szNoteName[90], "C1");
+  EXPECT_EQ(FindNoteIndex("C1"), 12);  // the first match
+}
+
+TEST_F(RangeTest, HelpTexts) {
+  std::string notes = "Note:\r\n";
+  const auto names = StandardNames();
+  for (int k = 0; k < kNoteCount; ++k) {
+    notes += names[k] + (k == 107 ? ",\r\n" : k % 12 == 11 ? "<" + names[k + 1] + ",\r\n" : "<");
+  }
+  notes += "The lowest note is C0, \r\nThe highest note is B8. \r\n";
+  const std::string rules =
+      "Each note should be no more than 3 characters. \r\nThe first character must be one of below "
+      "letter:\r\nC, D, E, F, G, A, B. \r\nThe second position should be one of below number: "
+      "\r\n0, 1, 2, 3, 4, 5, 6, 7, 8.\r\nThe third position should be # or empty. \r\n\r\n\r\n";
+  EXPECT_EQ(
+      RangeErrorHelpText(3),
+      "Input Range Error:\r\n\r\nFirst input note should not be higher than\r\nlast note, for "
+      "example:\r\n\r\nFirstNote: C1\r\nLastNote: B1\r\n\r\n\r\n" +
+          notes);
+  EXPECT_EQ(RangeErrorHelpText(0), "FirstNote Input Error: \r\n\r\n" + rules + notes);
+  EXPECT_EQ(RangeErrorHelpText(1), "LastNote Input Error: \r\n\r\n" + rules + notes);
+  EXPECT_EQ(RangeErrorHelpText(2), RangeErrorHelpText(1));
+}
+
+// Training A0# (10) from first note nFirst; records 9 and 10 hold earlier patterns.
+TEST(PatternConfirmationTest, EachAnswer) {
+  constexpr NotePattern kNew = {{21, 41, 61, 2, 3, 4}, {10, 7, 5, 1, 0, 0}};
+  const std::tuple<NoteChoice, int, int, int, bool, const char*> kCases[] = {
+      {NoteChoice::Next, 5, 1, 10, true, "A0#"},
+      {NoteChoice::Done, 5, 3, 10, true, "A0#"},
+      {NoteChoice::Closed, 5, -1, 10, true, "A0#"},
+      {NoteChoice::Replay, 5, 2, 10, false, "unchanged"},
+      {NoteChoice::Back, 5, 4, 9, false, "A0"},
+      {NoteChoice::Back, 10, 4, 10, false, "A0#"},
+  };
+  for (const auto& [choice, nFirst, nState, nCur, bStored, pszMessage] : kCases) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(choice) << " " << nFirst);
+    ResetCoreForTest();
+    g_nFirstNote = nFirst;
+    g_nCurNote = 10;
+    g_nTrainState = -1;
+    g_fPattern[9] = g_fPattern[10] = kOld;
+    CopyText(g_szMessage, "unchanged");
+    CRecordingPrompt prompt(choice);
+    SetNotePatternPrompt(nFirst == 5 && choice == NoteChoice::Next ? nullptr
+                                                                   : &prompt);  // none: Next
+    ConfirmNotePattern(kNew);
+    SetNotePatternPrompt(nullptr);
+    EXPECT_TRUE(prompt.nCalls == 0 ||
+                (prompt.nTrainState == -1 && std::memcmp(&prompt.seen, &kNew, 48) == 0));
+    EXPECT_TRUE(g_nTrainState == nState && g_nCurNote == nCur && Holds(9, kOld));
+    EXPECT_TRUE(Holds(10, bStored ? kNew : kOld));
+    EXPECT_STREQ(g_szMessage, pszMessage);
+  }
+}
+
+std::vector<PlotLine> Wave(std::vector<PlotLine> lines, const char* pszMode) {
+  return {lines.begin() + (pszMode[0] == '2' ? 5 : 3), lines.end()};
+}
+
+TEST(NotePlotTest, StepHeightsMarksAndRingPositions) {
+  static std::vector<float> ring(kRingStorage, 0.0f);
+  for (const auto& [nLength, nStep, nPoints] :
+       {std::tuple{1799, 1, 1799}, {1800, 2, 900}, {3600, 3, 1200}}) {
+    const auto wave = Wave(ComputeNotePlot(1000, 1500, 1000 + nLength, "1", ring.data()), "1");
+    EXPECT_EQ(NotePlotStep(1000, 1000 + nLength), nStep);
+    ASSERT_EQ(static_cast<int>(wave.size()), nPoints) << nLength;
+    EXPECT_EQ(wave.back().nX2, 20 + nPoints - 1);
+    for (std::size_t k = 1; k < wave.size(); ++k) {
+      ASSERT_TRUE(wave[k].nX1 == wave[k - 1].nX2 && wave[k].nY1 == wave[k - 1].nY2) << k;
+    }
+  }
+  // Positive below the axis, clipped; the mirror read as it is, past it reduced.
+  ring[10] = 1.0f;
+  ring[11] = -1.0f;
+  ring[12] = 0.1f;
+  ring[kRingSize + 5] = 0.25f;
+  ring[5] = -0.5f;
+  for (const auto& [nStart, nY] : {std::pair{10, -635},
+                                   {11, -35},
+                                   {12, -385},
+                                   {kRingSize + 5, -460},
+                                   {kRingStorage + 5, -85}}) {
+    const auto wave = Wave(ComputeNotePlot(nStart, nStart, nStart + 1, "1", ring.data()), "1");
+    ASSERT_EQ(wave.size(), 1u);
+    EXPECT_EQ(wave[0].nY2, nY) << nStart;
+  }
+  using Pen = PlotLine::Pen;
+  const auto two = ComputeNotePlot(5000, 5500, 6700, "2", ring.data());
+  const auto T = [](const PlotLine& l) { return std::tuple(l.nX1, l.nY1, l.nX2, l.nY2, l.pen); };
+  EXPECT_EQ(T(two[0]), std::tuple(20, -335, 1820, -335, Pen::Black));
+  EXPECT_EQ(T(two[1]), std::tuple(20, -335, 20, -35, Pen::White));
+  EXPECT_EQ(T(two[2]), std::tuple(520, -335, 520, -635, Pen::White));
+  EXPECT_EQ(T(two[3]), std::tuple(1120, -335, 1120, -35, Pen::Cyan));
+  EXPECT_EQ(T(two[4]), std::tuple(1720, -335, 1720, -635, Pen::Cyan));
+  EXPECT_EQ(ComputeNotePlot(5000, 5500, 6700, "1", ring.data()).size() + 2, two.size());
+  // An end reduced by a lap is drawn a lap later, through the mirror half.
+  ring[kRingSize + 200] = 0.5f;
+  for (const auto& [nEnd, nStep, nPoints, nMarkX] :
+       {std::tuple{206012, 2, 1006, 770}, {205500, 1, 1500, 1520}}) {
+    const auto lines = ComputeNotePlot(204000, 205500, nEnd - kRingSize, "1", ring.data());
+    EXPECT_EQ(lines[2].nX1, nMarkX) << nEnd;
+    const auto wave = Wave(lines, "1");
+    ASSERT_EQ(static_cast<int>(wave.size()), nPoints) << nEnd;
+    EXPECT_EQ(wave[static_cast<std::size_t>(1000 / nStep)].nY2, -585) << nEnd;
+  }
+}
+
+constexpr const char* kC1Ok = "C1         -OK-";
+constexpr const char* kC1SharpOk = "C1#       -OK-";
+constexpr const char* kFinished = " Finished!";
+
+// A tone at spectrum index 40 (bin 41): 40 periods in every 512 samples from nFrom.
+void Tone(std::int32_t nFrom, std::int32_t nCount) {
+  for (std::int32_t n = 0; n < nCount; ++n) {
+    g_fSampleRing[nFrom + n] =
+        static_cast<float>(std::cos(2.0 * std::numbers::pi * 40.0 * n / 512.0));
+  }
+}
+
+struct CCountingRedraw : CLogViewRedraw {
+  void RedrawLog() override { ++nCalls; }
+  int nCalls = 0;
+};
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ResetCoreForTest(); }
+  // Earlier patterns everywhere, the tone everywhere, first ... last accepted, caution seen.
+  void StartRun(int nFirst, int nLast) {
+    ResetCoreForTest();
+    Tone(0, 5000);
+    std::fill(std::begin(g_fPattern), std::end(g_fPattern), kOld);
+    m_prompt = CRecordingPrompt();
+    SetNotePatternPrompt(&m_prompt);
+    m_redraw.nCalls = 0;
+    SetLogViewRedraw(&m_redraw);
+    ASSERT_TRUE(AcceptRange(StandardNoteName(nFirst), StandardNoteName(nLast)));
+    AcknowledgeCaution();
+  }
+  // One pass over a note whose features fall from 1000 to 0 at nEnd (complete to 8000).
+  void Pass(NoteChoice choice, std::int32_t nEnd = 3000) {
+    for (std::int32_t n = 1000; n < nEnd; ++n)
+      g_fZeroCrossRing[n] = g_fEnergyRing[n] = 20.0f + (nEnd - n);
+    g_nCrossPos = 8000;
+    g_nWriteIndex = 8000 + 511;
+    g_nHistoryState = 1;
+    m_prompt.choice = choice;
+    TrainingTimerPass();
+  }
+  // Log lines from 2 on (and an empty one after them), the next line, note, run state, the
+  // redraws so far, and whether the history and detector were reset.
+  void Expect(std::vector<std::string> lines, int nLine, int nCur, int nRunState, int nRedraws,
+              bool bReset = true) {
+    lines.insert(lines.begin(), {">>>Play ", "..."});
+    lines.push_back("");
+    EXPECT_EQ(std::vector<std::string>(g_szLog, g_szLog + lines.size()), lines);
+    EXPECT_TRUE(g_nLogLine == nLine && g_nCurNote == nCur && g_nRunState == nRunState);
+    EXPECT_EQ(m_redraw.nCalls, nRedraws);
+    EXPECT_EQ(g_nTrainState == 0 && g_nHistoryState == -1 && g_nWriteIndex == 0 &&
+                  g_nCrossPos == 0 && g_nEnergyPos == 0 && g_nSegStart == -1 && g_nSegEnd == -1 &&
+                  g_nSegFound == -1,
+              bReset);
+  }
+  CRecordingPrompt m_prompt;
+  CCountingRedraw m_redraw;
+};
+
+TEST_F(ControllerTest, TicksWithoutWorkDoNothing) {
+  StartRun(12, 72);
+  g_nTrainState = -1;  // a dialog is open
+  Pass(NoteChoice::Next);
+  g_nTrainState = 0;
+  g_nHistoryState = 0;  // only the first window so far
+  TrainingTimerPass();
+  EXPECT_EQ(g_nSegFound, -1);
+  g_nHistoryState = 1;  // features incomplete: a stall, nothing reset
+  g_nCrossPos = 2000;
+  TrainingTimerPass();
+  EXPECT_TRUE(m_prompt.nCalls == 0 && g_nSegFound == 0 && g_nHistoryState == 1 &&
+              g_nCrossPos == 2000);
+  EXPECT_EQ(m_redraw.nCalls, 0);
+}
+
+// Redraws: one per accepted note, one per note shown, one per finish; none for Replay.
+TEST_F(ControllerTest, AnswersThroughARun) {
+  StartRun(12, 13);  // C1 ... C1#
+  Pass(NoteChoice::Next);
+  EXPECT_TRUE(m_prompt.nTrainState == -1 && m_prompt.strCurNote == "C1" &&
+              Holds(12, m_prompt.seen));
+  EXPECT_EQ(g_fPattern[12].fBin[0], 41.0f);
+  Expect({kC1Ok, "C1#"}, 3, 13, 2, 2);
+  EXPECT_TRUE(std::string(g_szCurNoteText) == "C1#" && std::string(g_szExpectFreqText) == "  35");
+  Pass(NoteChoice::Next);
+  EXPECT_TRUE(Holds(13, m_prompt.seen) && Holds(14, NotePattern{}) && Holds(107, NotePattern{}));
+  Expect({kC1Ok, kC1SharpOk, kFinished}, 5, 108, 3, 4);
+  Pass(NoteChoice::Next);  // recording goes on, but no later segment is analysed
+  EXPECT_EQ(m_prompt.nCalls, 2);
+  Expect({kC1Ok, kC1SharpOk, kFinished}, 5, 108, 3, 4, false);
+
+  StartRun(12, 72);
+  Pass(NoteChoice::Replay);  // same note, same line, the old pattern kept
+  Expect({"C1"}, 2, 12, 2, 0);
+  Pass(NoteChoice::Back);  // at the first note
+  Expect({"C1"}, 2, 12, 2, 1);
+  EXPECT_TRUE(Holds(12, kOld));
+  Pass(NoteChoice::Closed);  // like Next
+  EXPECT_TRUE(Holds(12, m_prompt.seen));
+  Expect({kC1Ok, "C1#"}, 3, 13, 2, 3);
+  Pass(NoteChoice::Back);  // C1 again below its accepted line; C1# keeps its pattern
+  Expect({kC1Ok, "C1"}, 3, 12, 2, 4);
+  EXPECT_TRUE(Holds(13, kOld));
+  Pass(NoteChoice::Next);
+  Pass(NoteChoice::Done);  // accepts and finishes; capture stays stopped, no reset
+  EXPECT_TRUE(Holds(13, m_prompt.seen) && Holds(14, NotePattern{}));
+  Expect({kC1Ok, kC1Ok, kC1SharpOk, kFinished}, 6, 108, 3, 8, false);
+  EXPECT_TRUE(g_nTrainState == 3 && g_nHistoryState == 1 && g_nSegFound == 1);
+  Pass(NoteChoice::Next);
+  EXPECT_TRUE(m_prompt.nCalls == 6 && g_nLogLine == 6);
+}
+
+TEST_F(ControllerTest, TopOfTheNoteRange) {
+  StartRun(107, 107);  // B8's line becomes " Finished!", the log advances by 2
+  g_bLogScrolled = 1;
+  g_nLogTop = 5;
+  Pass(NoteChoice::Next);
+  EXPECT_TRUE(Holds(107, m_prompt.seen) && g_nLogTop == 7);
+  Expect({kFinished}, 3, 107, 3, 1);
+  StartRun(107, 107);  // Back as the first note finishes too, storing nothing
+  Pass(NoteChoice::Back);
+  Expect({kFinished}, 3, 107, 3, 1);
+  EXPECT_TRUE(Holds(107, kOld));
+  StartRun(106, 107);  // Back above the first note steps down
+  Pass(NoteChoice::Next);
+  Pass(NoteChoice::Back);
+  Expect({"A8#       -OK-", "A8#"}, 3, 106, 2, 3);
+  Pass(NoteChoice::Next);
+  Pass(NoteChoice::Done);  // at B8: finished at once, no reset
+  Expect({"A8#       -OK-", "A8#       -OK-", kFinished}, 5, 107, 3, 6, false);
+}
+
+// The block starts 5 % into the surplus over 512, truncated toward zero; segments below
+// 1024 samples get a plot extended by 1200.
+TEST_F(ControllerTest, BlockStartAndPlotExtension) {
+  for (const auto& [nEnd, nBlock] : {std::pair{3000, 1074},
+                                     {1532, 1001},
+                                     {1512, 1000},
+                                     {1300, 990},
+                                     {2024, 1025},
+                                     {2023, 1025}}) {
+    SCOPED_TRACE(nEnd);
+    EXPECT_EQ(NoteBlockStart(1000, nEnd), nBlock);
+    StartRun(12, 72);
+    std::fill_n(g_fSampleRing, 5000, 200.0f);  // a block off by one shows more than one peak
+    Tone(nBlock, 512);
+    Pass(NoteChoice::Next, nEnd);
+    ASSERT_EQ(m_prompt.nCalls, 1);
+    EXPECT_TRUE(m_prompt.seen.fBin[0] == 41.0f && m_prompt.seen.fWeight[1] == 0.0f);
+    EXPECT_EQ(m_prompt.strPlotMode, nEnd < 2024 ? "2" : "1");
+    EXPECT_TRUE(m_prompt.nPlotStart == 1000 && m_prompt.nPlotSegEnd == nEnd);
+    EXPECT_EQ(m_prompt.nPlotEnd == nEnd + 1200, nEnd < 2024);
+  }
+  EXPECT_EQ(NoteBlockStart(204000, 206000), 204074);
+}
+
+}  // namespace
