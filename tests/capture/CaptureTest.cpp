@@ -4,7 +4,6 @@
 #include <sndfile.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -13,9 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "capture/FakeWaveInDevice.h"
 #include "capture/PortAudioDevice.h"
@@ -38,11 +35,8 @@ const Calls kRequeue = {Call::UnprepareHeader, Call::PrepareHeader, Call::AddBuf
 
 bool WaitFor(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return done();
 }
 
 // Distinct non-zero samples from position `nFrom` on.
@@ -63,7 +57,7 @@ class CRecorder : public CWaveInRecorder {
  public:
   ~CRecorder() override { m_bHold = false, Stop(); }
   int ProcessBuffer(const std::int16_t* p) override {
-    while (m_bHold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (m_bHold) std::this_thread::yield();
     const std::lock_guard lock(m_mutex);
     m_samples.insert(m_samples.end(), p, p + kBufferLen);
     return 0;
@@ -109,7 +103,6 @@ class CaptureTest : public ::testing::Test, public CMessageBoxService {
     m_rec->SetDevice(m_dev.get());
     Take();
   }
-  void Deliver(const Samples& s) { m_dev->Deliver(s.data(), s.size()); }
   Calls CallsFrom(std::size_t n) const {
     const Calls c = m_dev->Calls();
     return {c.begin() + static_cast<long>(std::min(n, c.size())), c.end()};
@@ -138,25 +131,21 @@ TEST_F(CaptureTest, EachFailureInStartGivesItsMessageAndCodeAndStopCloses) {
     const char* pszMessage;
     int nResult;
     std::size_t nCalls;  // device calls Start makes
-    bool bOpened;
   } cases[] = {
-      {Call::GetNumDevs, -1, "No Sound Device", 0, 1, false},
-      {Call::GetDevCaps, 5, "Cannot determine sound card capabilities !", 0, 6, true},
-      {Call::Open, kWaveErrAllocated, "Cannot Open Sound Input Device!", kWaveErrAllocated, 3,
-       false},
-      {Call::PrepareHeader, kWaveErrNoMem, "Cannot Prepare Header !", kWaveErrNoMem, 4, true},
-      {Call::PrepareHeader, kWaveOk, "Cannot Prepare Header !", 0, 4, true},
-      {Call::AddBuffer, kWaveErrStillPlaying, "Cannot Add Buffer !", kWaveErrStillPlaying, 5, true},
-      {Call::Start, kWaveErrError, "Cannot Start Wave In !", kWaveErrError, 6, true},
+      {Call::GetNumDevs, -1, "No Sound Device", 0, 1},
+      {Call::GetDevCaps, 5, "Cannot determine sound card capabilities !", 0, 6},
+      {Call::Open, kWaveErrAllocated, "Cannot Open Sound Input Device!", kWaveErrAllocated, 3},
+      {Call::PrepareHeader, kWaveErrNoMem, "Cannot Prepare Header !", kWaveErrNoMem, 4},
+      {Call::PrepareHeader, kWaveOk, "Cannot Prepare Header !", 0, 4},
+      {Call::AddBuffer, kWaveErrStillPlaying, "Cannot Add Buffer !", kWaveErrStillPlaying, 5},
+      {Call::Start, kWaveErrError, "Cannot Start Wave In !", kWaveErrError, 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszMessage);
     Renew();
     m_rec->Stop();  // never started: nothing happens
-    if (c.nCode < 0)
-      m_dev->SetDeviceCount(0);
-    else
-      m_dev->FailAt(c.call, c.nCode);
+    if (c.nCode < 0) m_dev->SetDeviceCount(0);
+    if (c.nCode > 0) m_dev->FailAt(c.call, c.nCode);
     m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
     EXPECT_EQ(m_rec->Start(), c.nResult);
     EXPECT_EQ(Take(), Texts{c.pszMessage});
@@ -164,60 +153,65 @@ TEST_F(CaptureTest, EachFailureInStartGivesItsMessageAndCodeAndStopCloses) {
     m_rec->Stop();
     m_rec->Stop();
     EXPECT_FALSE(m_dev->IsOpen());
-    EXPECT_EQ(CallsFrom(c.nCalls), (c.bOpened ? Calls{Call::Stop, Call::Close} : Calls{}));
+    const bool bOpened = c.nCalls > 3;
+    EXPECT_EQ(CallsFrom(c.nCalls), (bOpened ? Calls{Call::Stop, Call::Close} : Calls{}));
   }
   CRecorder noDevice;
   EXPECT_EQ(noDevice.Start(), 0);
   EXPECT_EQ(Take(), Texts{"No Sound Device"});
 }
 
-TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderWhileItIsBusy) {
-  constexpr std::size_t kBuffers = 12;
-  const Samples s = Ramp(kBuffers * kBufferLen);
-  m_rec->m_bHold = true;
-  ASSERT_EQ(m_rec->Start(), 0);
-  const WaveFormat& f = m_rec->Format();
-  EXPECT_TRUE(f.wFormatTag == 1 && f.nChannels == 1 && f.nSamplesPerSec == 11025 &&
-              f.wBitsPerSample == 16 && f.nAvgBytesPerSec == 22050 && f.nBlockAlign == 2);
-  for (std::size_t k = 0; k < s.size(); k += 100) {  // odd chunks, across buffers
-    m_dev->Deliver(s.data() + k, std::min<std::size_t>(100, s.size() - k));
+// Whatever the device's own Stop or Close answers: every whole buffer once and in order, the
+// device closed, and the recorder starts again.
+TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
+  const Samples s = Ramp(12 * kBufferLen + 300);
+  for (const Call failing : {Call::GetNumDevs, Call::Stop, Call::Close}) {
+    Renew();
+    m_dev->FailAt(failing, failing == Call::GetNumDevs ? kWaveOk : kWaveErrError);
+    m_rec->m_bHold = true;
+    ASSERT_EQ(m_rec->Start(), 0);
+    const WaveFormat& f = m_rec->Format();
+    EXPECT_TRUE(f.wFormatTag == 1 && f.nChannels == 1 && f.nSamplesPerSec == 11025 &&
+                f.wBitsPerSample == 16 && f.nAvgBytesPerSec == 22050 && f.nBlockAlign == 2);
+    for (std::size_t k = 0; k < s.size(); k += 100) {  // odd chunks, across buffers
+      m_dev->Deliver(s.data() + k, std::min<std::size_t>(100, s.size() - k));
+    }
+    // The first buffer is held in ProcessBuffer, the second already handed over.
+    ASSERT_TRUE(WaitFor([&] { return m_dev->BuffersDelivered() == 2; }));
+    m_rec->m_bHold = false;
+    ASSERT_TRUE(m_rec->WaitForSamples(12 * kBufferLen));
+    m_rec->Stop();
+    EXPECT_EQ(m_rec->Header().dwBufferLength, 1024U);
+    EXPECT_EQ(m_rec->Got(), Head(s, 12 * kBufferLen));
+    EXPECT_EQ(m_dev->DroppedSamples(), 0U);
+    Calls expected = kStart;
+    for (int b = 0; b < 12; ++b) expected.insert(expected.end(), kRequeue.begin(), kRequeue.end());
+    expected.insert(expected.end(), {Call::Stop, Call::Close});
+    EXPECT_EQ(m_dev->Calls(), expected);
+    EXPECT_FALSE(m_dev->IsOpen());
+    ASSERT_EQ(m_rec->Start(), 0);
+    m_dev->Deliver(s.data(), kBufferLen);
+    ASSERT_TRUE(m_rec->WaitForSamples(13 * kBufferLen));
   }
-  // The first buffer is held in ProcessBuffer, the second already handed over.
-  ASSERT_TRUE(WaitFor([&] { return m_dev->BuffersDelivered() == 2; }));
-  m_rec->m_bHold = false;
-  ASSERT_TRUE(WaitFor([&] { return m_rec->BuffersProcessed() == kBuffers; }));
-  m_rec->Stop();
-  EXPECT_EQ(m_rec->Header().dwBufferLength, 1024U);
-  EXPECT_EQ(m_rec->Got(), s);
-  EXPECT_EQ(m_dev->DroppedSamples(), 0U);
-  Calls expected = kStart;
-  for (std::size_t b = 0; b < kBuffers; ++b)
-    expected.insert(expected.end(), kRequeue.begin(), kRequeue.end());
-  expected.insert(expected.end(), {Call::Stop, Call::Close});
-  EXPECT_EQ(m_dev->Calls(), expected);
   EXPECT_EQ(Take(), Texts{});
 }
 
 // A device holding samples when the buffer is first queued: its open signal and the first
 // buffer's may reach the worker as one wake-up.
-class CPrefilledDevice : public CFakeWaveInDevice {
- public:
-  int Open(const WaveFormat& format, CWaveEvent* pEvent) override {
-    const int nCode = CFakeWaveInDevice::Open(format, pEvent);
-    Deliver(Ramp(kBufferLen).data(), kBufferLen);
-    return nCode;
-  }
-};
-
 TEST_F(CaptureTest, BufferFilledAsSoonAsItIsQueuedIsProcessed) {
+  struct CPrefilled : CFakeWaveInDevice {
+    int Open(const WaveFormat& format, CWaveEvent* pEvent) override {
+      const int nCode = CFakeWaveInDevice::Open(format, pEvent);
+      Deliver(Ramp(kBufferLen).data(), kBufferLen);
+      return nCode;
+    }
+  };
   for (int nRun = 0; nRun < 50; ++nRun) {
-    CPrefilledDevice device;
+    CPrefilled device;
     CRecorder rec;
     rec.SetDevice(&device);
     ASSERT_EQ(rec.Start(), 0);
     ASSERT_TRUE(rec.WaitForSamples(kBufferLen)) << "run " << nRun;
-    rec.Stop();
-    EXPECT_EQ(rec.Got(), Ramp(kBufferLen));
   }
 }
 
@@ -243,40 +237,17 @@ TEST_F(CaptureTest, EachFailureInRequeueGivesItsMessageAndOnlySomeEndCapture) {
     ASSERT_EQ(m_rec->Start(), 0);
     m_dev->FailAt(c.call, c.nCode, c.call == Call::UnprepareHeader ? 1 : 2);
     m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
-    Deliver(Ramp(kBufferLen));
+    m_dev->Deliver(Ramp(kBufferLen).data(), kBufferLen);
     ASSERT_TRUE(m_rec->WaitForSamples(kBufferLen));
     EXPECT_EQ(Take(), c.messages);
     EXPECT_EQ(CallsFrom(kStart.size()), c.call == Call::UnprepareHeader ? Calls{c.call} : kRequeue);
-    Deliver(Ramp(kBufferLen, kBufferLen));  // captured only if the buffer was queued again
+    m_dev->Deliver(Ramp(kBufferLen, kBufferLen).data(), kBufferLen);  // if queued again
     ASSERT_TRUE(!c.bQueued || m_rec->WaitForSamples(2 * kBufferLen));
     EXPECT_EQ(m_dev->BuffersDelivered(), c.bQueued ? 2U : 1U);
     m_rec->Stop();
     EXPECT_EQ(m_rec->Got(), Ramp((c.bQueued ? 2 : 1) * kBufferLen));
     EXPECT_FALSE(m_dev->IsOpen());
   }
-}
-
-TEST_F(CaptureTest, DeviceThatStopsDeliveringIsStoppedWithWhatItGaveAndStartsAgain) {
-  const Samples s = Ramp(3 * kBufferLen + 300);
-  for (const std::size_t nGiven : {std::size_t{0}, s.size()}) {
-    for (const int nFailing : {-1, int(Call::Stop), int(Call::Close)}) {  // the device's own
-      SCOPED_TRACE(std::to_string(nGiven) + " samples, failing " + std::to_string(nFailing));
-      Renew();
-      if (nFailing >= 0) m_dev->FailAt(Call(nFailing), kWaveErrError);
-      ASSERT_EQ(m_rec->Start(), 0);
-      m_dev->Deliver(s.data(), nGiven);
-      const std::size_t nWhole = nGiven / kBufferLen * kBufferLen;
-      ASSERT_TRUE(m_rec->WaitForSamples(nWhole));
-      m_rec->Stop();
-      EXPECT_EQ(m_rec->Got(), Head(s, nWhole));
-      EXPECT_FALSE(m_dev->IsOpen());
-      EXPECT_EQ(m_dev->CountOf(Call::Close), 1);
-      ASSERT_EQ(m_rec->Start(), 0);
-      m_dev->Deliver(s.data(), kBufferLen);
-      ASSERT_TRUE(m_rec->WaitForSamples(nWhole + kBufferLen));
-    }
-  }
-  EXPECT_EQ(Take(), Texts{});
 }
 
 // The worker feeds the history from the fake device while this thread runs the controller's
@@ -324,24 +295,11 @@ TEST_F(CaptureTest, WorkerFeedsHistoryWhileControllerPassesKeepItConsistent) {
   rec.Stop();
   EXPECT_EQ(device.DroppedSamples(), 0U);
   EXPECT_EQ(g_nTrainState, 0);
-  // Every window's crossing count matches a fresh count over its samples n+1 ... n+511.
-  const std::lock_guard lock(HistoryMutex());
-  const std::int32_t nEnd = g_nCrossPos.load();
-  EXPECT_GE(nEnd, 8 * kBufferLen - (kWindowLen - 1));
-  std::vector<int> below(static_cast<std::size_t>(nEnd + kWindowLen) + 1, 0);
-  for (std::size_t m = 1; m + 1 < below.size(); ++m) {
-    below[m + 1] = below[m] + (g_fSampleRing[m - 1] * g_fSampleRing[m] < 0.0f ? 1 : 0);
-  }
-  for (std::size_t n = 0; n < std::size_t(nEnd); ++n) {
-    ASSERT_EQ(g_fZeroCrossRing[n], float(below[n + kWindowLen] - below[n + 1])) << n;
-  }
   SetNotePatternPrompt(nullptr);
 }
 
 TEST_F(CaptureTest, SoundFileGivesFileThenPaddingThenSilenceInWholeBuffers) {
-  // 5 buffers and 100 samples, 16-bit (used as it is) or float (converted). With 1000 samples
-  // of padding the 6th buffer is tail and padding, the 7th padding; without, the partial
-  // tail is never delivered.
+  // 16-bit (used as it is) or float (converted); a partial last buffer is never delivered.
   const struct {
     std::int64_t nPad;
     std::size_t nWhole;
@@ -423,51 +381,16 @@ TEST_F(CaptureTest, SoundFileCutShortEndsInSilenceWithAnErrorAndRemovedOnePlaysO
   EXPECT_EQ(Take(), Texts{});
 }
 
-TEST_F(CaptureTest, SoundFileAtRealSpeedGivesElevenThousandSamplesASecond) {
-  // A sanity check of the pace over about 3 s, within 10 %, not a timing test.
-  CSoundFileDevice device(WriteWav(Ramp(3 * kBufferLen)), 4 * kBufferLen);
-  m_rec->SetDevice(&device);
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(m_rec->Start(), 0);
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  const auto nGot = static_cast<double>(m_rec->BuffersProcessed());
-  const std::chrono::duration<double> time = std::chrono::steady_clock::now() - start;
-  m_rec->Stop();
-  const double dExpected = time.count() * kSampleRateHz / kBufferLen;
-  EXPECT_NEAR(nGot, dExpected, 0.1 * dExpected);
-  EXPECT_EQ(device.BuffersPushed(), 7U);
-}
-
-// PortAudio reads ALSA_CONFIG_PATH when it starts, once per process (ctest runs each test
-// in its own).
-void UseAlsaConfig(const fs::path& dir, const std::string& config) {
-  std::ofstream(dir / "asound.conf") << config;
-  setenv("ALSA_CONFIG_PATH", (dir / "asound.conf").c_str(), 1);
-}
-
-TEST_F(CaptureTest, PortAudioWithoutADeviceSaysSoAndStartsNothing) {
-  UseAlsaConfig(m_dir, "pcm.!default { type plug slave.pcm \"sonavelmissing\" }\n");
-  std::string error;
-  EXPECT_TRUE(ListPortAudioInputs(error).empty()) << error;
-  for (const char* pszChoice : {"", "0", "sonavel"}) {
-    CPortAudioDevice device(pszChoice);
-    m_rec->SetDevice(&device);
-    EXPECT_EQ(m_rec->Start(), 0);
-    m_rec->Stop();
-  }
-  EXPECT_EQ(Take(), Texts(3, "No Sound Device"));
-}
-
 TEST_F(CaptureTest, PortAudioCapturesAFileSampleForSampleByDefaultIndexOrName) {
   const Samples signal = Ramp(24 * kBufferLen);
   Samples raw(signal);
   raw.resize(raw.size() + 64 * kBufferLen, 0);  // ALSA repeats stale data past the end
   std::ofstream(m_dir / "signal.raw", std::ios::binary)
       .write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size() * 2));
-  UseAlsaConfig(m_dir,
-                "pcm.sonavelfile { type file slave.pcm { type null } file \"/dev/null\""
-                " format \"raw\" infile \"" +
-                    (m_dir / "signal.raw").string() + "\" }\npcm.!default \"sonavelfile\"\n");
+  std::ofstream(m_dir / "asound.conf")  // read when PortAudio starts (a process per test)
+      << "pcm.sonavelfile { type file slave.pcm { type null } file \"/dev/null\" format \"raw\""
+      << " infile \"" << (m_dir / "signal.raw").string() << "\" }\npcm.!default \"sonavelfile\"\n";
+  setenv("ALSA_CONFIG_PATH", (m_dir / "asound.conf").c_str(), 1);
   std::string error;
   const std::vector<PortAudioInput> inputs = ListPortAudioInputs(error);
   if (inputs.empty()) GTEST_SKIP() << "PortAudio lists no input for ALSA's file device " << error;
