@@ -1,0 +1,413 @@
+// The recorder over the scripted fake device, the sound-file device and PortAudio (ALSA's
+// file device): device call order, each failure's message, every sample once and in order.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "capture/FakeWaveInDevice.h"
+#include "capture/PortAudioDevice.h"
+#include "capture/SoundFileDevice.h"
+#include "capture/WaveInRecorder.h"
+#include "support/CoreTestSupport.h"
+#include "training/RangeValidation.h"
+
+namespace fs = std::filesystem;
+using Samples = std::vector<std::int16_t>;
+using Texts = std::vector<std::string>;
+using Call = CFakeWaveInDevice::Call;
+using Calls = std::vector<Call>;
+
+namespace {
+
+const Calls kStart = {Call::GetNumDevs,    Call::GetDevCaps, Call::Open,
+                      Call::PrepareHeader, Call::AddBuffer,  Call::Start};
+const Calls kRequeue = {Call::UnprepareHeader, Call::PrepareHeader, Call::AddBuffer, Call::Start};
+
+bool WaitFor(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return done();
+}
+
+// Distinct non-zero samples from position `nFrom` on.
+Samples Ramp(std::size_t nCount, std::size_t nFrom = 0) {
+  Samples s(nCount);
+  for (std::size_t k = 0; k < nCount; ++k) {
+    s[k] = static_cast<std::int16_t>(1 + ((nFrom + k) * 7919) % 30011 - 15000 * ((nFrom + k) % 2));
+  }
+  return s;
+}
+template <class T>
+std::vector<T> Head(const std::vector<T>& v, std::size_t n) {
+  return {v.begin(), v.begin() + static_cast<long>(std::min(n, v.size()))};
+}
+
+// Keeps every buffer handed to ProcessBuffer; while held, the first waits inside it.
+class CRecorder : public CWaveInRecorder {
+ public:
+  ~CRecorder() override { m_bHold = false, Stop(); }
+  int ProcessBuffer(const std::int16_t* p) override {
+    while (m_bHold) std::this_thread::yield();
+    const std::lock_guard lock(m_mutex);
+    m_samples.insert(m_samples.end(), p, p + kBufferLen);
+    return 0;
+  }
+  bool WaitForSamples(std::size_t n) {
+    return WaitFor([&] { return Got().size() >= n; });
+  }
+  Samples Got() {
+    const std::lock_guard lock(m_mutex);
+    return m_samples;
+  }
+  std::atomic<bool> m_bHold{false};
+
+ private:
+  std::mutex m_mutex;
+  Samples m_samples;
+};
+
+class CaptureTest : public ::testing::Test, public CMessageBoxService {
+ protected:
+  void SetUp() override {
+    fs::create_directories(m_dir);
+    SetMessageBoxService(this);
+    Renew();
+  }
+  void TearDown() override {
+    m_rec.reset();
+    SetMessageBoxService(nullptr);
+    fs::remove_all(m_dir);
+  }
+  void ShowMessage(const char* psz) override {
+    const std::lock_guard lock(m_mutex);
+    m_texts.emplace_back(psz);
+  }
+  Texts Take() {
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_texts, {});
+  }
+  void Renew() {
+    m_rec.reset();
+    m_dev = std::make_unique<CFakeWaveInDevice>();
+    m_rec = std::make_unique<CRecorder>();
+    m_rec->SetDevice(m_dev.get());
+    Take();
+  }
+  Calls CallsFrom(std::size_t n) const {
+    const Calls c = m_dev->Calls();
+    return {c.begin() + static_cast<long>(std::min(n, c.size())), c.end()};
+  }
+  std::string WriteWav(const Samples& s, int nRate = kSampleRateHz, int nSub = SF_FORMAT_PCM_16) {
+    const std::string path = (m_dir / "in.wav").string();
+    SF_INFO info{0, nRate, 1, SF_FORMAT_WAV | nSub, 0, 0};
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);  // float: v / 32768
+    sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+    sf_close(f);
+    return path;
+  }
+
+  fs::path m_dir = fs::temp_directory_path() / ("sonavel-capture-" + std::to_string(getpid()));
+  std::mutex m_mutex;
+  Texts m_texts;
+  std::unique_ptr<CFakeWaveInDevice> m_dev;
+  std::unique_ptr<CRecorder> m_rec;
+};
+
+TEST_F(CaptureTest, EachFailureInStartGivesItsMessageAndCodeAndStopCloses) {
+  const struct {
+    Call call;
+    int nCode;  // kWaveOk: prepare leaves a wrong flag; -1: no device
+    const char* pszMessage;
+    int nResult;
+    std::size_t nCalls;  // device calls Start makes
+  } cases[] = {
+      {Call::GetNumDevs, -1, "No Sound Device", 0, 1},
+      {Call::GetDevCaps, 5, "Cannot determine sound card capabilities !", 0, 6},
+      {Call::Open, kWaveErrAllocated, "Cannot Open Sound Input Device!", kWaveErrAllocated, 3},
+      {Call::PrepareHeader, kWaveErrNoMem, "Cannot Prepare Header !", kWaveErrNoMem, 4},
+      {Call::PrepareHeader, kWaveOk, "Cannot Prepare Header !", 0, 4},
+      {Call::AddBuffer, kWaveErrStillPlaying, "Cannot Add Buffer !", kWaveErrStillPlaying, 5},
+      {Call::Start, kWaveErrError, "Cannot Start Wave In !", kWaveErrError, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszMessage);
+    Renew();
+    m_rec->Stop();  // never started: nothing happens
+    if (c.nCode < 0) m_dev->SetDeviceCount(0);
+    if (c.nCode > 0) m_dev->FailAt(c.call, c.nCode);
+    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
+    EXPECT_EQ(m_rec->Start(), c.nResult);
+    EXPECT_EQ(Take(), Texts{c.pszMessage});
+    EXPECT_EQ(m_dev->Calls(), Head(kStart, c.nCalls));
+    m_rec->Stop();
+    m_rec->Stop();
+    EXPECT_FALSE(m_dev->IsOpen());
+    const bool bOpened = c.nCalls > 3;
+    EXPECT_EQ(CallsFrom(c.nCalls), (bOpened ? Calls{Call::Stop, Call::Close} : Calls{}));
+  }
+  CRecorder noDevice;
+  EXPECT_EQ(noDevice.Start(), 0);
+  EXPECT_EQ(Take(), Texts{"No Sound Device"});
+}
+
+// Whatever the device's own Stop or Close answers: every whole buffer once and in order, the
+// device closed, and the recorder starts again.
+TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
+  const Samples s = Ramp(12 * kBufferLen + 300);
+  for (const Call failing : {Call::GetNumDevs, Call::Stop, Call::Close}) {
+    Renew();
+    m_dev->FailAt(failing, failing == Call::GetNumDevs ? kWaveOk : kWaveErrError);
+    m_rec->m_bHold = true;
+    ASSERT_EQ(m_rec->Start(), 0);
+    const WaveFormat& f = m_rec->Format();
+    EXPECT_TRUE(f.wFormatTag == 1 && f.nChannels == 1 && f.nSamplesPerSec == 11025 &&
+                f.wBitsPerSample == 16 && f.nAvgBytesPerSec == 22050 && f.nBlockAlign == 2);
+    for (std::size_t k = 0; k < s.size(); k += 100) {  // odd chunks, across buffers
+      m_dev->Deliver(s.data() + k, std::min<std::size_t>(100, s.size() - k));
+    }
+    // The first buffer is held in ProcessBuffer, the second already handed over.
+    ASSERT_TRUE(WaitFor([&] { return m_dev->BuffersDelivered() == 2; }));
+    m_rec->m_bHold = false;
+    ASSERT_TRUE(m_rec->WaitForSamples(12 * kBufferLen));
+    m_rec->Stop();
+    EXPECT_EQ(m_rec->Header().dwBufferLength, 1024U);
+    EXPECT_EQ(m_rec->Got(), Head(s, 12 * kBufferLen));
+    EXPECT_EQ(m_dev->DroppedSamples(), 0U);
+    Calls expected = kStart;
+    for (int b = 0; b < 12; ++b) expected.insert(expected.end(), kRequeue.begin(), kRequeue.end());
+    expected.insert(expected.end(), {Call::Stop, Call::Close});
+    EXPECT_EQ(m_dev->Calls(), expected);
+    EXPECT_FALSE(m_dev->IsOpen());
+    ASSERT_EQ(m_rec->Start(), 0);
+    m_dev->Deliver(s.data(), kBufferLen);
+    ASSERT_TRUE(m_rec->WaitForSamples(13 * kBufferLen));
+  }
+  EXPECT_EQ(Take(), Texts{});
+}
+
+// A device holding samples when the buffer is first queued: its open signal and the first
+// buffer's may reach the worker as one wake-up.
+TEST_F(CaptureTest, BufferFilledAsSoonAsItIsQueuedIsProcessed) {
+  struct CPrefilled : CFakeWaveInDevice {
+    int Open(const WaveFormat& format, CWaveEvent* pEvent) override {
+      const int nCode = CFakeWaveInDevice::Open(format, pEvent);
+      Deliver(Ramp(kBufferLen).data(), kBufferLen);
+      return nCode;
+    }
+  };
+  for (int nRun = 0; nRun < 50; ++nRun) {
+    CPrefilled device;
+    CRecorder rec;
+    rec.SetDevice(&device);
+    ASSERT_EQ(rec.Start(), 0);
+    ASSERT_TRUE(rec.WaitForSamples(kBufferLen)) << "run " << nRun;
+  }
+}
+
+TEST_F(CaptureTest, EachFailureInRequeueGivesItsMessageAndOnlySomeEndCapture) {
+  const struct {
+    Call call;
+    int nCode;
+    Texts messages;
+    bool bQueued;  // the buffer was queued again
+  } cases[] = {
+      {Call::UnprepareHeader, kWaveErrStillPlaying, {"Cannot UnPrepareHeader !"}, false},
+      {Call::PrepareHeader,
+       kWaveErrNoMem,
+       {"Cannot Prepare Header !", "Cannot Add Buffer !"},
+       false},
+      {Call::PrepareHeader, kWaveOk, {"Cannot Prepare Header !"}, true},  // wrong flags
+      {Call::AddBuffer, kWaveErrNoMem, {"Cannot Add Buffer !"}, false},
+      {Call::Start, kWaveErrError, {"Cannot Start Wave In !"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.messages.back() + std::to_string(c.nCode));
+    Renew();
+    ASSERT_EQ(m_rec->Start(), 0);
+    m_dev->FailAt(c.call, c.nCode, c.call == Call::UnprepareHeader ? 1 : 2);
+    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
+    m_dev->Deliver(Ramp(kBufferLen).data(), kBufferLen);
+    ASSERT_TRUE(m_rec->WaitForSamples(kBufferLen));
+    EXPECT_EQ(Take(), c.messages);
+    EXPECT_EQ(CallsFrom(kStart.size()), c.call == Call::UnprepareHeader ? Calls{c.call} : kRequeue);
+    m_dev->Deliver(Ramp(kBufferLen, kBufferLen).data(), kBufferLen);  // if queued again
+    ASSERT_TRUE(!c.bQueued || m_rec->WaitForSamples(2 * kBufferLen));
+    EXPECT_EQ(m_dev->BuffersDelivered(), c.bQueued ? 2U : 1U);
+    m_rec->Stop();
+    EXPECT_EQ(m_rec->Got(), Ramp((c.bQueued ? 2 : 1) * kBufferLen));
+    EXPECT_FALSE(m_dev->IsOpen());
+  }
+}
+
+// The worker feeds the history from the fake device while this thread runs the controller's
+// passes, which answer the note dialog and reset the history between notes (run under TSan).
+TEST_F(CaptureTest, WorkerFeedsHistoryWhileControllerPassesKeepItConsistent) {
+  ResetCoreForTest();
+  CRecordingPrompt prompt;
+  SetNotePatternPrompt(&prompt);
+  ASSERT_TRUE(AcceptRange("C1", "B7"));  // more notes than the sound holds
+  AcknowledgeCaution();
+  CFakeWaveInDevice device;
+  CWaveInRecorder rec;
+  rec.SetDevice(&device);
+  ASSERT_EQ(rec.Start(), 0);
+  // Notes of 25 buffers (440 Hz, decaying) with 35 buffers of a faint tone between them.
+  const auto feed = [&](int nFrom, int nBuffers) {
+    Samples s;
+    for (int n = nFrom * kBufferLen; n < (nFrom + nBuffers) * kBufferLen; ++n) {
+      const int b = n / kBufferLen % 60;
+      const double dAmp = b < 25 ? 8000.0 * (1.0 - b / 25.0) + 20.0 : 20.0;
+      const auto v =
+          static_cast<std::int16_t>(dAmp * std::sin(2 * M_PI * 440.0 * n / kSampleRateHz));
+      s.push_back(v != 0 ? v : std::int16_t{1});
+    }
+    for (std::size_t k = 0; k < s.size(); k += 300)
+      device.Deliver(s.data() + k, std::min<std::size_t>(300, s.size() - k));
+  };
+  constexpr int kFed = 3000;
+  std::atomic<bool> bLate{false};
+  std::thread feeder([&] {
+    for (int b = 0; b < kFed && !bLate; b += 10) {  // at most 40 buffers ahead of the worker
+      bLate = !WaitFor([&] { return device.BuffersDelivered() + 40 >= std::uint64_t(b); });
+      feed(b, 10);
+    }
+  });
+  while (rec.BuffersProcessed() < kFed && !bLate) {
+    TrainingTimerPass();
+    std::this_thread::yield();
+  }
+  feeder.join();
+  ASSERT_FALSE(bLate);
+  EXPECT_GE(prompt.nCalls, 10);
+  feed(kFed, 8);  // the history ends with these
+  ASSERT_TRUE(WaitFor([&] { return rec.BuffersProcessed() == kFed + 8; }));
+  rec.Stop();
+  EXPECT_EQ(device.DroppedSamples(), 0U);
+  EXPECT_EQ(g_nTrainState, 0);
+  SetNotePatternPrompt(nullptr);
+}
+
+TEST_F(CaptureTest, SoundFileGivesFileThenPaddingThenSilenceInWholeBuffers) {
+  // 16-bit (used as it is) or float (converted); a partial last buffer is never delivered.
+  const struct {
+    std::int64_t nPad;
+    std::size_t nWhole;
+    int nSub;
+  } cases[] = {{1000, 7, SF_FORMAT_PCM_16}, {0, 5, SF_FORMAT_FLOAT}};
+  for (const auto& [nPad, nWhole, nSub] : cases) {
+    SCOPED_TRACE(nPad);
+    const Samples file = Ramp(5 * kBufferLen + 100);
+    const std::string path = WriteWav(file, kSampleRateHz, nSub);
+    CSoundFileReader reader(1000);  // blocks that end inside a sample and inside a read
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error)) << error;
+    Samples back(file.size() + 2 * kBufferLen);
+    std::size_t nBack = 0;
+    for (std::size_t n = 1; n > 0; nBack += n) n = reader.Read(back.data() + nBack, kBufferLen);
+    EXPECT_EQ(Head(back, nBack), file);
+
+    CSoundFileDevice device(path, nPad, 20.0);
+    Samples expected = file;
+    expected.resize(nWhole * kBufferLen, 0);
+    expected.resize((nWhole + 4) * kBufferLen, 0);
+    CRecorder rec;
+    rec.SetDevice(&device);
+    ASSERT_EQ(rec.Start(), 0);
+    ASSERT_TRUE(rec.WaitForSamples(expected.size()));
+    EXPECT_TRUE(device.Finished());
+    EXPECT_EQ(device.BuffersPushed(), nWhole);
+    rec.Stop();
+    EXPECT_EQ(Head(rec.Got(), expected.size()), expected);
+    EXPECT_EQ(device.ReadError(), "");
+  }
+  // Unreadable: missing, empty, a folder, a rate that cannot be converted.
+  std::ofstream(m_dir / "empty.wav").close();
+  for (const std::string& path : {(m_dir / "no.wav").string(), (m_dir / "empty.wav").string(),
+                                  m_dir.string(), WriteWav(Ramp(kBufferLen), 8)}) {
+    CSoundFileDevice device(path);
+    std::string error;
+    EXPECT_FALSE(device.OpenFile(error)) << path;
+    CRecorder rec;
+    rec.SetDevice(&device);
+    for (int nTry = 0; nTry < 2; ++nTry) {
+      EXPECT_EQ(rec.Start(), kWaveErrBadDevice);
+      rec.Stop();
+    }
+  }
+  EXPECT_EQ(Take(), Texts(8, "Cannot Open Sound Input Device!"));
+}
+
+// Cut short on disk while the device is paused in the middle of it, or removed after opening.
+TEST_F(CaptureTest, SoundFileCutShortEndsInSilenceWithAnErrorAndRemovedOnePlaysOn) {
+  const Samples file = Ramp(40 * kBufferLen + 100);
+  for (const bool bCut : {true, false}) {
+    SCOPED_TRACE(bCut);
+    const std::string path = WriteWav(file);
+    const std::uintmax_t nHeader = fs::file_size(path) - 2 * file.size();
+    CSoundFileDevice device(path, 0, 20.0);
+    CRecorder rec;
+    rec.SetDevice(&device);
+    ASSERT_EQ(rec.Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return device.BuffersPushed() >= 4; }));
+    ASSERT_EQ(device.Stop(), kWaveOk);  // paused, it reads no further than its buffer
+    const std::uint64_t nKept = device.BuffersPushed() + 2;
+    if (bCut)
+      fs::resize_file(path, nHeader + 2 * (nKept * kBufferLen + 100));
+    else
+      fs::remove(path);
+    ASSERT_EQ(device.Start(), kWaveOk);
+    ASSERT_TRUE(WaitFor([&] { return device.Finished(); }));
+    const std::uint64_t nPushed = bCut ? nKept : file.size() / kBufferLen;
+    EXPECT_EQ(device.BuffersPushed(), nPushed);
+    ASSERT_TRUE(rec.WaitForSamples((nPushed + 3) * kBufferLen));
+    rec.Stop();
+    Samples expected = Head(file, nPushed * kBufferLen);
+    expected.resize((nPushed + 3) * kBufferLen, 0);
+    EXPECT_EQ(Head(rec.Got(), expected.size()), expected);
+    EXPECT_EQ(device.ReadError().find("cut short") != std::string::npos, bCut)
+        << device.ReadError();
+  }
+  EXPECT_EQ(Take(), Texts{});
+}
+
+TEST_F(CaptureTest, PortAudioCapturesAFileSampleForSampleByDefaultIndexOrName) {
+  const Samples signal = Ramp(24 * kBufferLen);
+  Samples raw(signal);
+  raw.resize(raw.size() + 64 * kBufferLen, 0);  // ALSA repeats stale data past the end
+  std::ofstream(m_dir / "signal.raw", std::ios::binary)
+      .write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size() * 2));
+  std::ofstream(m_dir / "asound.conf")  // read when PortAudio starts (a process per test)
+      << "pcm.sonavelfile { type file slave.pcm { type null } file \"/dev/null\" format \"raw\""
+      << " infile \"" << (m_dir / "signal.raw").string() << "\" }\npcm.!default \"sonavelfile\"\n";
+  setenv("ALSA_CONFIG_PATH", (m_dir / "asound.conf").c_str(), 1);
+  std::string error;
+  const std::vector<PortAudioInput> inputs = ListPortAudioInputs(error);
+  if (inputs.empty()) GTEST_SKIP() << "PortAudio lists no input for ALSA's file device " << error;
+  Texts choices{"", "sonavelf"};
+  for (const PortAudioInput& input : inputs) choices.push_back(std::to_string(input.nIndex));
+  for (const std::string& choice : choices) {
+    SCOPED_TRACE(choice);
+    CPortAudioDevice device(choice);
+    CRecorder rec;
+    rec.SetDevice(&device);
+    ASSERT_EQ(rec.Start(), 0);
+    ASSERT_TRUE(rec.WaitForSamples(signal.size()));
+    rec.Stop();  // although the file device delivers as fast as it can
+    EXPECT_EQ(Head(rec.Got(), signal.size()), signal);
+  }
+  EXPECT_EQ(Take(), Texts{});
+  EXPECT_EQ(CPortAudioDevice("no such input").GetNumDevs(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,509 @@
+// The desktop program's windows under Xvfb: the dialogs, the start-up loops, the main window,
+// its log view and timer, and message boxes raised on another thread. Every modal dialog passes
+// a hook that records it and answers it from inside its modal loop.
+#include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/dcsvg.h>
+#include <wx/display.h>
+#include <wx/filename.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/spinbutt.h>
+#include <wx/statbmp.h>
+#include <wx/statusbr.h>
+#include <wx/textctrl.h>
+#include <wx/toolbar.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
+#include <wx/xrc/xmlres.h>
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "support/CoreTestSupport.h"
+#include "training/RangeValidation.h"
+#include "ui/AboutDlg.h"
+#include "ui/CautionDlg.h"
+#include "ui/DialogSupport.h"
+#include "ui/KorvoDoc.h"
+#include "ui/KorvoView.h"
+#include "ui/MainFrame.h"
+#include "ui/MessageQueue.h"
+#include "ui/NotePatternDlg.h"
+#include "ui/RangeErrorDlg.h"
+#include "ui/TuneRangeDlg.h"
+#include "ui/WxFrontEnd.h"
+
+namespace {
+
+using Action = std::function<void(wxDialog&)>;
+using Strings = std::vector<std::string>;
+
+template <class T = wxWindow>
+T* Ctrl(wxWindow& dlg, const char* pszName) {
+  T* pCtrl = dynamic_cast<T*>(dlg.FindWindow(XRCID(pszName)));
+  EXPECT_NE(pCtrl, nullptr) << pszName;
+  return pCtrl;
+}
+std::string Value(wxWindow& dlg, const char* pszName) {
+  return Ctrl<wxTextCtrl>(dlg, pszName)->GetValue().utf8_string();
+}
+std::string Label(wxWindow& dlg, const char* pszName) {
+  return Ctrl(dlg, pszName)->GetLabel().utf8_string();
+}
+Action Click(const char* pszName) {
+  return [pszName](wxDialog& dlg) {
+    wxCommandEvent event(wxEVT_BUTTON, XRCID(pszName));
+    event.SetEventObject(dlg.FindWindow(XRCID(pszName)));
+    dlg.ProcessWindowEvent(event);
+  };
+}
+void PressEscape(wxDialog& dlg) {
+  wxKeyEvent event(wxEVT_CHAR_HOOK);
+  event.m_keyCode = WXK_ESCAPE;
+  event.SetEventObject(&dlg);
+  dlg.ProcessWindowEvent(event);
+}
+void LeaveEdit(wxDialog& dlg, const char* pszName, const char* pszTyped) {
+  auto* pEdit = Ctrl<wxTextCtrl>(dlg, pszName);
+  pEdit->ChangeValue(pszTyped);
+  wxFocusEvent event(wxEVT_KILL_FOCUS, pEdit->GetId());
+  event.SetEventObject(pEdit);
+  pEdit->ProcessWindowEvent(event);
+}
+// One click on a spin as the control does it: within its range, reported; at an end, nothing.
+void StepSpin(wxSpinButton* pSpin, int nDelta) {
+  const int nPos = std::clamp(pSpin->GetValue() + nDelta, pSpin->GetMin(), pSpin->GetMax());
+  if (nPos == pSpin->GetValue()) return;
+  pSpin->SetValue(nPos);
+  wxSpinEvent event(wxEVT_SPIN, pSpin->GetId());
+  event.SetEventObject(pSpin);
+  event.SetPosition(nPos);
+  pSpin->ProcessWindowEvent(event);
+}
+Strings TabStops(wxWindow& dlg, bool bLabels) {
+  Strings stops;
+  for (wxWindow* p : dlg.GetChildren()) {
+    if (p->CanAcceptFocusFromKeyboard())
+      stops.push_back((bLabels ? p->GetLabel() : p->GetName()).utf8_string());
+  }
+  return stops;
+}
+
+// Records every modal dialog (title, message box text, thread) and ends it with the next
+// action queued for its title; message boxes are answered OK without showing.
+class CDialogScript : public wxModalDialogHook {
+ public:
+  CDialogScript() { Register(); }
+  ~CDialogScript() override { Unregister(); }
+  void Answer(const std::string& title, std::initializer_list<Action> actions) {
+    m_actions[title].insert(m_actions[title].end(), actions);
+  }
+  Strings seen;
+  std::vector<std::thread::id> threads;
+
+ protected:
+  int Enter(wxDialog* pDlg) override {
+    threads.push_back(std::this_thread::get_id());
+    if (auto* pBox = dynamic_cast<wxMessageDialogBase*>(pDlg)) {
+      seen.push_back(pBox->GetMessage().utf8_string());
+      return wxID_OK;
+    }
+    seen.push_back(pDlg->GetTitle().utf8_string());
+    auto& queue = m_actions[seen.back()];
+    if (queue.empty()) {
+      ADD_FAILURE() << "unexpected dialog " << seen.back();
+      return wxID_CANCEL;
+    }
+    pDlg->CallAfter([pDlg, action = queue.front()] { action(*pDlg); });
+    queue.pop_front();
+    return wxID_NONE;
+  }
+  void Exit(wxDialog*) override {}
+
+ private:
+  std::map<std::string, std::deque<Action>> m_actions;
+};
+
+class UiTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreForTest();
+    InitNoteFrequencies();
+    ResetLog();
+  }
+  // The main window with its document and view, as the program builds them.
+  CKorvoView* MakeMainWindow() {
+    wxTheApp->SetAppName("korvo");
+    m_pManager = std::make_unique<wxDocManager>();
+    new wxDocTemplate(m_pManager.get(), "Korvo Document", "", "", "", "Korvo.Document",
+                      "Korvo View", wxCLASSINFO(CKorvoDoc), wxCLASSINFO(CKorvoView));
+    m_pFrame = new CMainFrame(m_pManager.get(), "korvo");
+    wxTheApp->SetTopWindow(m_pFrame);
+    return m_pFrame->CreateDocumentAndView();
+  }
+  void TearDown() override {
+    if (m_pFrame == nullptr) return;
+    m_pManager->Clear(true);
+    m_pFrame->Destroy();
+    wxTheApp->ProcessIdle();
+  }
+  CDialogScript m_script;
+  std::unique_ptr<wxDocManager> m_pManager;
+  CMainFrame* m_pFrame = nullptr;
+};
+
+TEST_F(UiTest, RangeSpinsStepOneNoteAndDragTheOtherEndUpToC0AndB8) {
+  CTuneRangeDlg dlg(nullptr);
+  auto* pFirst = Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN");
+  auto* pLast = Ctrl<wxSpinButton>(dlg, "IDC_LAST_SPIN");
+  // The resource's size, wider by what the desktop's spins need beyond their place.
+  EXPECT_EQ(dlg.GetClientSize(),
+            dlg.ConvertDialogToPixels(wxSize(141, 89)) +
+                wxSize(pFirst->GetSize().x - dlg.ConvertDialogToPixels(wxSize(14, 0)).x, 0));
+  EXPECT_EQ(TabStops(dlg, false), (Strings{"wxID_OK", "IDC_FIRST_NOTE", "IDC_LAST_NOTE"}));
+  EXPECT_EQ(std::tuple(pFirst->GetMin(), pFirst->GetMax(), pFirst->GetValue(), pLast->GetValue()),
+            std::tuple(0, 107, 12, 72));
+  // Steps, then the edits, the range and the other spin.
+  const struct {
+    wxSpinButton* pSpin;
+    int nSteps;
+    const char *pszFirst, *pszLast;
+    int nFirst, nLast;
+  } steps[] = {{pFirst, 1, "C1#", "C6", 13, 72},  {pFirst, 59, "C6", "C6", 72, 72},
+               {pFirst, 1, "C6#", "C6#", 73, 73},  // above the last note: drags it along
+               {pLast, -1, "C6", "C6", 72, 72},   {pFirst, 200, "B8", "B8", 107, 107},
+               {pLast, -200, "C0", "C0", 0, 0}};
+  for (const auto& s : steps) {
+    for (int k = 0; k < std::abs(s.nSteps); ++k) StepSpin(s.pSpin, s.nSteps > 0 ? 1 : -1);
+    EXPECT_EQ(std::tuple(Value(dlg, "IDC_FIRST_NOTE"), Value(dlg, "IDC_LAST_NOTE"), g_nRangeFirst,
+                         g_nRangeLast, pFirst->GetValue(), pLast->GetValue()),
+              std::tuple(s.pszFirst, s.pszLast, s.nFirst, s.nLast, s.nFirst, s.nLast));
+  }
+  wxSpinEvent past(wxEVT_SPIN, pLast->GetId());  // never reported by the control
+  past.SetPosition(108);
+  dlg.OnDeltaposLastSpin(past);
+  EXPECT_EQ(g_nRangeLast, 107);
+}
+
+TEST_F(UiTest, TypedNotesGoInAsCapitalsAndAreLookedUpWhenTheEditLosesTheFocus) {
+  CTuneRangeDlg dlg(nullptr);
+  LeaveEdit(dlg, "IDC_FIRST_NOTE", "e4x");  // upper-cased, cut to E4, recognised
+  EXPECT_EQ(std::tuple(std::string(g_szFirstNoteText), g_nRangeFirst, Value(dlg, "IDC_FIRST_NOTE")),
+            std::tuple("E4", 52, "E4X"));
+  LeaveEdit(dlg, "IDC_FIRST_NOTE", "H2");  // no such note: nothing moves
+  EXPECT_EQ(std::tuple(std::string(g_szFirstNoteText), g_nRangeFirst), std::tuple("H2", 52));
+  EXPECT_EQ(Ctrl<wxSpinButton>(dlg, "IDC_FIRST_SPIN")->GetValue(), 52);
+  auto* pLast = Ctrl<wxTextCtrl>(dlg, "IDC_LAST_NOTE");
+  pLast->Clear();
+  pLast->WriteText("c2#");
+  pLast->WriteText("x");  // at most three characters
+  wxYield();
+  EXPECT_EQ(std::tuple(Value(dlg, "IDC_LAST_NOTE"), pLast->GetInsertionPoint()),
+            std::tuple("C2#", 3L));
+  EXPECT_EQ(g_nRunState, 0);  // only Ready decides
+  // Real key presses through the X server go in at the caret in capitals.
+  dlg.Show();
+  dlg.Raise();  // with no window manager, this gives the dialog the keyboard
+  for (const auto& [pszName, pszKeys, pszShown] :
+       {std::tuple{"IDC_FIRST_NOTE", "c4", "C4"}, {"IDC_LAST_NOTE", "c4#", "C4#"}}) {
+    auto* pEdit = Ctrl<wxTextCtrl>(dlg, pszName);
+    pEdit->SetFocus();
+    pEdit->SelectAll();
+    wxYield();
+    wxUIActionSimulator().Text(pszKeys);
+    for (int k = 0; k < 100 && Value(dlg, pszName) != pszShown; ++k) wxMilliSleep(20), wxYield();
+    EXPECT_EQ(Value(dlg, pszName), pszShown);
+    EXPECT_EQ(pEdit->GetInsertionPoint(), static_cast<long>(std::strlen(pszShown)));
+  }
+}
+
+TEST_F(UiTest, CoreTextsThatAreNotUtf8ShowWithReplacementCharacters) {
+  for (const auto& [pszCore, shown] :
+       {std::pair<const char*, std::wstring>{"C4\xC3\xA9", L"C4\u00E9"},
+        {"C4\xC3", L"C4\uFFFD"},                                     // cut inside a character
+        {"A\xFF\xE2\x82x", L"A\uFFFD\uFFFDx"},                       // one per broken sequence
+        {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},                     // a surrogate
+        {"\xC0\xAF\xF0\x9F\x8E\xB5", L"\uFFFD\uFFFD\U0001F3B5"}}) {  // overlong; 4 bytes
+    EXPECT_EQ(CoreText(pszCore).ToStdWstring(), shown) << pszCore;
+  }
+  CopyText(g_szNoteName[12], "C\xFF");
+  CTuneRangeDlg dlg(nullptr);
+  EXPECT_EQ(Value(dlg, "IDC_FIRST_NOTE"), "C\xEF\xBF\xBD");
+}
+
+// A rejected range (reversed, or the dialog escaped) shows the error and returns to the range
+// dialog as the user left it; only Continue ends the caution loop. Then the run has started.
+TEST_F(UiTest, StartDialogsRepeatUntilARangeIsAcceptedAndTheCautionIsAcknowledged) {
+  const auto size = [](int w, int h) {
+    return
+        [=](wxDialog& d) { EXPECT_EQ(d.GetClientSize(), d.ConvertDialogToPixels(wxSize(w, h))); };
+  };
+  const auto range = [](const char* pszFirst, const char* pszLast, bool bEscape) -> Action {
+    return [=](wxDialog& d) {
+      EXPECT_EQ(Value(d, "IDC_FIRST_NOTE") + Value(d, "IDC_LAST_NOTE"), "C6C1") << bEscape;
+      Ctrl<wxTextCtrl>(d, "IDC_FIRST_NOTE")->ChangeValue(pszFirst);
+      Ctrl<wxTextCtrl>(d, "IDC_LAST_NOTE")->ChangeValue(pszLast);
+      bEscape ? PressEscape(d) : Click("wxID_OK")(d);
+    };
+  };
+  const auto error = [&](std::int32_t nState) -> Action {
+    return [=](wxDialog& d) {
+      size(256, 154)(d);
+      EXPECT_EQ(Value(d, "IDC_HELP_TEXT"), RangeErrorHelpText(nState));
+      Click("wxID_OK")(d);
+    };
+  };
+  g_nRangeFirst = 72, g_nRangeLast = 12;
+  m_script.Answer("Tune To Your Instrument",
+                  {range("C6", "C1", false), range("C6", "C1", true), range("C1", "C6", false)});
+  m_script.Answer("Input Range Error!", {error(3), error(0)});
+  m_script.Answer("Caution!",
+                  {PressEscape, [](wxDialog& d) { d.Close(); },
+                   [&](wxDialog& d) {
+                     size(189, 134)(d);
+                     EXPECT_EQ(Label(d, "wxID_OK"), "Continue  >");
+                     EXPECT_EQ(
+                         Ctrl<wxStaticBitmap>(d, "IDC_CAUTION_PICTURE")->GetBitmap().GetSize(),
+                         wxSize(307, 193));
+                     Click("wxID_OK")(d);
+                   }});
+  ASSERT_NE(MakeMainWindow(), nullptr);
+  m_pFrame->RunStartDialogs();
+  EXPECT_EQ(m_script.seen,
+            (Strings{"Tune To Your Instrument", "Input Range Error!", "Tune To Your Instrument",
+                     "Input Range Error!", "Tune To Your Instrument", "Caution!", "Caution!",
+                     "Caution!"}));
+  EXPECT_EQ(std::tuple(g_nRunState, g_nTrainState.load(), g_nCurNote), std::tuple(2, 0, 12));
+  EXPECT_EQ(Strings(g_szLog, g_szLog + 4), (Strings{">>>Play ", "...", "C1", ""}));
+  EXPECT_STREQ(g_szExpectFreqText, "  33");
+}
+
+TEST_F(UiTest, NotePatternDialogShowsTheBuffersAndEndsWithItsButtonsChoice) {
+  CopyText(g_szFirstNoteText, "C4");
+  CopyText(g_szLastNoteText, "B4#");
+  CopyText(g_szCurNoteText, "D4#");
+  CopyText(g_szPlotMode, "2");
+  CopyText(g_szExpectFreqText, " 311");
+  const Strings freqs = {" 301", " 602", " 904", "1205", "1507", "1808"};
+  const Strings weights = {"10", " 7", " 5", " 3", " 2", " 1"};
+  for (int k = 0; k < kPeakCount; ++k) {
+    CopyText(g_szFreqText[k], freqs[std::size_t(k)].c_str());
+    CopyText(g_szWeightText[k], weights[std::size_t(k)].c_str());
+  }
+  CNotePatternDlg dlg(nullptr);
+  EXPECT_EQ(dlg.GetTitle(), "Sonavel");
+  EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(487, 247)));
+  Strings shown;
+  for (const char* psz :
+       {"IDC_FROM_NOTE", "IDC_TO_NOTE", "IDC_CUR_NOTE", "IDC_RECORD_COUNT", "IDC_EXPECT_FREQ"})
+    shown.push_back(Label(dlg, psz));
+  EXPECT_EQ(shown, (Strings{"C4", "B4#", "D4#", "2", " 311"}));
+  for (int k = 0; k < kPeakCount; ++k) {
+    EXPECT_EQ(Label(dlg, ("IDC_FREQ" + std::to_string(k + 1)).c_str()), freqs[std::size_t(k)]);
+    EXPECT_EQ(Label(dlg, ("IDC_WEIGHT" + std::to_string(k + 1)).c_str()), weights[std::size_t(k)]);
+  }
+  EXPECT_EQ(TabStops(dlg, true), (Strings{"Next  >", "Replay", "Done", "<  Back"}));
+  EXPECT_EQ(dlg.GetDefaultItem(), dlg.FindWindow(XRCID("IDC_NEXT")));
+  const auto rect = [&dlg](const char* pszName) { return Ctrl(dlg, pszName)->GetRect(); };
+  EXPECT_GE(rect("IDC_REPLAY").GetLeft() - rect("IDC_BACK").GetRight(), 4);  // not touching
+  EXPECT_GE(rect("IDC_NEXT").GetLeft() - rect("IDC_REPLAY").GetRight(), 4);
+  dlg.Show();  // the plot area is grey where the white marks show: a corner on the screen
+  dlg.Raise();
+  dlg.Update();
+  wxYield();
+  auto* pPlot = Ctrl(dlg, "IDC_PLOT");
+  const wxPoint corner = pPlot->ClientToScreen(wxPoint(pPlot->GetClientSize().x - 4, 4));
+  wxBitmap shot(1, 1);
+  wxMemoryDC mem(shot);
+  wxScreenDC screen;
+  mem.Blit(0, 0, 1, 1, &screen, corner.x, corner.y);
+  mem.SelectObject(wxNullBitmap);
+  const wxImage image = shot.ConvertToImage();
+  EXPECT_EQ(std::tuple(image.GetRed(0, 0), image.GetGreen(0, 0), image.GetBlue(0, 0)),
+            std::tuple(192, 192, 192));
+  dlg.Hide();
+
+  g_nCurNote = 15;
+  for (const auto& [pszName, choice] : {std::pair{"IDC_NEXT", NoteChoice::Next},
+                                        {"IDC_REPLAY", NoteChoice::Replay},
+                                        {"IDC_DONE", NoteChoice::Done},
+                                        {"IDC_BACK", NoteChoice::Back},
+                                        {"", NoteChoice::Closed}}) {
+    m_script.Answer("Sonavel", {*pszName != 0 ? Click(pszName) : PressEscape});
+    CNotePatternDlg answered(nullptr);
+    answered.ShowModal();
+    EXPECT_EQ(answered.Choice(), choice) << pszName;
+  }
+  EXPECT_EQ(std::tuple(g_nTrainState.load(), g_nCurNote),
+            std::tuple(-1, 15));  // the caller applies it
+}
+
+TEST_F(UiTest, DialogsOpenInTheMiddleOfTheShownMainWindowOrElseOfTheScreen) {
+  const std::function<wxDialog*()> makers[] = {
+      [] { return new CTuneRangeDlg(nullptr); }, [] { return new CRangeErrorDlg(nullptr); },
+      [] { return new CCautionDlg(nullptr); }, [] { return new CNotePatternDlg(nullptr); },
+      [] { return new CAboutDlg(nullptr); }};
+  const auto centre = [](const wxRect& r) { return r.GetPosition() + r.GetSize() / 2; };
+  auto* pMain = new wxFrame(nullptr, wxID_ANY, "main", wxPoint(40, 60), wxSize(900, 700));
+  wxTheApp->SetTopWindow(pMain);
+  for (const bool bShown : {false, true}) {
+    pMain->Show(bShown);
+    const wxRect target = bShown ? pMain->GetScreenRect() : wxDisplay(0U).GetClientArea();
+    for (const auto& make : makers) {
+      const std::unique_ptr<wxDialog> pDlg(make());
+      const wxPoint offset = centre(pDlg->GetScreenRect()) - centre(target);
+      EXPECT_LE(std::max(std::abs(offset.x), std::abs(offset.y)), 1) << pDlg->GetTitle() << bShown;
+    }
+  }
+  wxTheApp->SetTopWindow(nullptr);
+  pMain->Destroy();
+}
+
+// The view draws 34 lines of the log ring from g_nLogTop, wrapping at its end, 17 pixels apart.
+TEST_F(UiTest, LogViewDrawsThirtyFourLinesFromTheTopWrappingAtTheRingEnd) {
+  CKorvoView* pView = MakeMainWindow();
+  ASSERT_NE(pView, nullptr);
+  for (int k = 0; k < kLogLines; ++k) CopyText(g_szLog[k], ("L" + std::to_string(k)).c_str());
+  g_nLogTop = kLogLines - 10;
+  const wxString path = wxFileName::CreateTempFileName("sonavel-log");
+  {
+    wxSVGFileDC dc(path, 200, 700);
+    pView->OnDraw(&dc);
+  }
+  std::ifstream in(path.fn_str());
+  const std::string svg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  wxRemoveFile(path);
+  const std::regex text(R"re(<text x="([-\d.]+)" y="([-\d.]+)"[^>]*>L(\d+)</text>)re");
+  std::vector<std::tuple<double, double, int>> lines;  // x, y, log line
+  for (std::sregex_iterator it(svg.begin(), svg.end(), text), end; it != end; ++it) {
+    lines.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]), std::stoi((*it)[3]));
+  }
+  ASSERT_EQ(lines.size(), 34U) << svg.substr(0, 2000);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i], std::tuple(0.0, std::get<1>(lines[0]) + 17.0 * double(i), (1990 + int(i)) % 2000));
+  }
+}
+
+// The view's timer ticks every 100 ms and each tick is a controller pass: a recorded note is
+// taken, the log redrawn. The status bar says when a file input has ended.
+TEST_F(UiTest, ViewTimerDrivesTheControllerEveryHundredMilliseconds) {
+  struct CCountingRedraw : CLogViewRedraw {
+    void RedrawLog() override { ++nCalls; }
+    int nCalls = 0;
+  } redraw;
+  CRecordingPrompt prompt;
+  SetNotePatternPrompt(&prompt);
+  SetLogViewRedraw(&redraw);
+  ASSERT_TRUE(AcceptRange("C1", "B7"));
+  AcknowledgeCaution();
+  for (int b = 0; b < 120; ++b) {  // two decaying 440 Hz notes of 25 buffers, faint between
+    std::int16_t buffer[kBufferLen];
+    for (int k = 0; k < kBufferLen; ++k) {
+      const double dAmp = b % 60 < 25 ? 8000.0 * (1.0 - (b % 60) / 25.0) + 20.0 : 20.0;
+      buffer[k] =
+          std::int16_t(dAmp * std::sin(2 * M_PI * 440.0 * (b * kBufferLen + k) / kSampleRateHz));
+    }
+    ProcessBuffer(buffer);
+  }
+  CKorvoView* pView = MakeMainWindow();
+  ASSERT_NE(pView, nullptr);
+  bool bEnded = false;
+  pView->WatchRecordingEnd([&] { return bEnded; });
+  int nTicks = 0;
+  pView->Bind(
+      wxEVT_TIMER, [&](wxTimerEvent& e) { ++nTicks, e.Skip(); }, kTimerId);
+  pView->OnInitialUpdate();
+  EXPECT_EQ(m_pFrame->GetStatusBar()->GetStatusText(0), "Ready");
+  const wxLongLong start = wxGetLocalTimeMillis();
+  while (wxGetLocalTimeMillis() - start < 1500) wxYield(), wxMilliSleep(5);
+  EXPECT_GE(nTicks, 10);  // 15 expected; fewer only on a loaded machine
+  EXPECT_LE(nTicks, 16);
+  EXPECT_GE(prompt.nCalls, 1);
+  EXPECT_GE(redraw.nCalls, 2);  // the note accepted, the next one shown
+  bEnded = true;
+  wxMilliSleep(150);
+  wxYield();
+  EXPECT_EQ(m_pFrame->GetStatusBar()->GetStatusText(0), "Recording ended");
+  EXPECT_EQ(m_pFrame->GetStatusBar()->GetFieldsCount(), 1);  // readable at the narrow width
+}
+
+TEST_F(UiTest, NewAndOpenKeepTheRunAndTheLogFitsTheWindow) {
+  CKorvoView* pView = MakeMainWindow();
+  ASSERT_NE(pView, nullptr);
+  pView->OnInitialUpdate();
+  m_pFrame->Show();
+  wxYield();
+  EXPECT_EQ(pView->Canvas()->GetClientSize().y, kLogFontHeight * kLogVisible);
+  CopyText(g_szLog[2], "C1-OK-");
+  const std::vector<char> log(&g_szLog[0][0], &g_szLog[0][0] + sizeof g_szLog);
+  wxCommandEvent command(wxEVT_MENU, wxID_NEW);
+  m_pFrame->ProcessWindowEvent(command);
+  ASSERT_EQ(m_pManager->GetDocumentsVector().size(), 1U);
+  ASSERT_EQ(m_pManager->GetDocumentsVector()[0]->GetViewsVector().size(), 1U);
+  EXPECT_EQ(m_pManager->GetDocumentsVector()[0]->GetViewsVector()[0], pView);
+  EXPECT_EQ(m_pFrame->GetTitle(), "Untitled - korvo");
+  const wxFileName file(wxFileName::CreateTempFileName("violin"));
+  ASSERT_TRUE(pView->GetDocument()->OnOpenDocument(file.GetFullPath()));
+  wxRemoveFile(file.GetFullPath());
+  EXPECT_EQ(m_pFrame->GetTitle(), file.GetFullName() + " - korvo");
+  EXPECT_EQ(m_pManager->GetHistoryFilesCount(), 1U);
+  m_pFrame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+  EXPECT_TRUE(m_pFrame->GetToolBar()->GetToolEnabled(wxID_SAVE));
+  EXPECT_EQ(std::memcmp(log.data(), g_szLog, log.size()), 0);
+  // Help > About: its texts and picture; it changes nothing.
+  m_script.Answer("About Sonavel", {[](wxDialog& d) {
+                    EXPECT_EQ(d.GetClientSize(), d.ConvertDialogToPixels(wxSize(217, 73)));
+                    EXPECT_EQ(Label(d, "IDC_VERSION"), "Sonavel Version 1.0");
+                    EXPECT_EQ(Ctrl<wxStaticBitmap>(d, "IDC_APP_ICON")->GetBitmap().GetSize(),
+                              wxSize(32, 32));
+                    Click("wxID_OK")(d);
+                  }});
+  wxCommandEvent about(wxEVT_MENU, wxID_ABOUT);
+  m_pFrame->ProcessWindowEvent(about);
+  EXPECT_EQ(m_script.seen, Strings{"About Sonavel"});
+  EXPECT_EQ(std::memcmp(log.data(), g_szLog, log.size()), 0);
+}
+
+// Failures raised on the capture thread: the caller never waits, each text is shown once on
+// the user-interface thread, repeats of a shown or waiting one only counted.
+TEST_F(UiTest, MessagesFromTheCaptureThreadAreShownOnTheUiThreadOneBoxAtATime) {
+  CMessageQueue queue;
+  std::string text;
+  for (const auto& [pszText, bStarts] :
+       {std::pair{"A", true}, {"A", false}, {"B", false}, {"A", false}, {"B", false}})
+    EXPECT_EQ(queue.Post(pszText), bStarts);
+  for (const auto& [pszText, nRepeats] : {std::pair{"A", 2}, {"B", 1}}) {
+    ASSERT_TRUE(queue.Front(text));
+    EXPECT_EQ(std::pair(text, queue.Pop()), std::pair(std::string(pszText), nRepeats));
+  }
+  EXPECT_FALSE(queue.Front(text));
+  EXPECT_TRUE(queue.Post("A"));  // after its box closed: a new box
+
+  CWxFrontEnd frontEnd(nullptr);
+  frontEnd.Install();
+  std::thread capture([] {
+    for (int k = 0; k < 200; ++k)
+      ShowMessageBox(k % 2 == 0 ? "Cannot Add Buffer !" : "Cannot Start Wave In !");
+  });
+  capture.join();
+  EXPECT_TRUE(m_script.seen.empty());
+  for (int k = 0; k < 100 && m_script.seen.size() < 2; ++k) wxYield(), wxMilliSleep(10);
+  wxYield();
+  frontEnd.Uninstall();
+  EXPECT_EQ(m_script.seen, (Strings{"Cannot Add Buffer !", "Cannot Start Wave In !"}));
+  EXPECT_EQ(m_script.threads, std::vector<std::thread::id>(2, std::this_thread::get_id()));
+}
+
+}  // namespace
