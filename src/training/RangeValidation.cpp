@@ -53,7 +53,7 @@ void NormalizeNoteText(const char* pszText, char (&szDest)[4]) {
   }
   // The buffer holds 3 bytes: a text of wider characters loses its last ones whole.
   std::size_t nFit = std::min(cut.size(), sizeof szDest - 1);
-  while (nFit < cut.size() && IsContinuationByte(cut[nFit])) {
+  while (nFit > 0 && nFit < cut.size() && IsContinuationByte(cut[nFit])) {
     --nFit;
   }
   CopyText(szDest, std::string(cut.substr(0, nFit)).c_str());
