@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Golden runs: recordings made here are trained by sonavel-train with --trace (one also with
---plot); the log (log.txt), trace, pattern files and pictures must equal DATA_DIR/<case>/ byte
-for byte, and --show must list the .dat as the .txt (a cut .dat: its whole records, exit 1).
---regenerate rewrites the data: read `git diff` before committing it.
+"""Golden runs: generated recordings trained with --trace (one with --plot); log.txt, trace,
+pattern files and pictures must equal DATA_DIR/<case>/, and --show must list the .dat as the
+.txt (a cut one: whole records, exit 1). --regenerate rewrites them: read the diff first.
 Usage: golden.py SONAVEL_TRAIN DATA_DIR [--regenerate] [CASE ...]"""
 import math, os, shutil, subprocess, sys, tempfile, wave, xml.dom.minidom
 
@@ -90,22 +89,15 @@ def run(train, name, work):
     return out
 
 
-def main():
-    train, data = os.path.abspath(sys.argv[1]), sys.argv[2]
-    regenerate = "--regenerate" in sys.argv[3:]
-    names = [a for a in sys.argv[3:] if a != "--regenerate"] or list(CASES)
-    failed = []
-    with tempfile.TemporaryDirectory() as work:
-        for name in names:
-            out, want = run(train, name, work), os.path.join(data, name)
-            if regenerate:
-                shutil.rmtree(want, ignore_errors=True)
-                shutil.copytree(out, want)
-            elif subprocess.run(["diff", "-r", want, out]).returncode:
-                failed.append(name)
-    print("FAILED: " + " ".join(failed) if failed else f"{len(names)} golden runs equal")
-    return 1 if failed else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+train, data = os.path.abspath(sys.argv[1]), sys.argv[2]
+names = [a for a in sys.argv[3:] if a != "--regenerate"] or list(CASES)
+failed = []
+with tempfile.TemporaryDirectory() as work:
+    for name in names:
+        out, want = run(train, name, work), os.path.join(data, name)
+        if "--regenerate" in sys.argv:
+            shutil.rmtree(want, ignore_errors=True)
+            shutil.copytree(out, want)
+        elif subprocess.run(["diff", "-r", want, out]).returncode:
+            failed.append(name)
+sys.exit("FAILED: " + " ".join(failed) if failed else print(f"{len(names)} golden runs equal"))

@@ -35,7 +35,6 @@ for page in sonavel sonavel-train; do
   gzip -dc "$prefix/share/man/man1/$page.1.gz" >"$page.1"
   warnings=$(groff -man -Tutf8 -ww -z "$page.1" 2>&1)
   [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"
-  groff -man -Tutf8 -P-cbou "$page.1" | grep -q SYNOPSIS || fail "$page.1 does not render"
 done
 
 if [ -f "$build_dir/CPackConfig.cmake" ]; then
@@ -43,4 +42,3 @@ if [ -f "$build_dir/CPackConfig.cmake" ]; then
     >/dev/null || fail "cpack could not build the package"
   lintian --fail-on error "$prefix"/package/*.deb || fail "lintian reports errors in the package"
 fi
-echo "install test passed"
