@@ -49,7 +49,7 @@ LATE = quiet(101.3) + tone(400.0, 1.0) + quiet(1.0)  # completes with buffer 220
 TAIL = (TONES[:2 * RATE] + tone(500.0, 0.6))[:50 * 512] + tone(500.0, 511 / RATE, 9000.0, 0.0)
 CASES = {  # recording, options; a loud last partial buffer (tail) is dropped
     "tones": (TONES, "--first C4 --last E4 --think 0.5 --plot plot/p --choices",
-              " R, n ,b,X,N,N,d"),
+              " R, n ,N,x,b,B,d"),
     "sustained": (SUSTAINED, "--first C4 --last B4"),
     "sustained-think": (SUSTAINED, "--first C4 --last B4 --think 2.5"),
     "ending": (ENDING, "--first C4"),
