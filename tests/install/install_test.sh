@@ -29,7 +29,7 @@ cd "$prefix/work"
   fail "sonavel-train --version"
 python3 "$source_dir/tests/golden/golden.py" "$prefix/bin/sonavel-train" \
   "$source_dir/tests/data/golden" tones || fail "the installed sonavel-train differs"
-xvfb-run -a "$prefix/bin/sonavel" --help 2>&1 | grep -q -- --input || fail "sonavel --help"
+{ xvfb-run -a "$prefix/bin/sonavel" --help 2>&1 || true; } | grep -q -- --input || fail "sonavel --help"
 
 for page in sonavel sonavel-train; do
   gzip -dc "$prefix/share/man/man1/$page.1.gz" >"$page.1"
