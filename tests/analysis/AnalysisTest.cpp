@@ -10,7 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "analysis/Complex.h"
 #include "analysis/Fft.h"
 #include "analysis/PatternExtractor.h"
 #include "analysis/SegmentDetector.h"
@@ -48,32 +47,6 @@ class DetectorTest : public ::testing::Test {
     return Detect(nCrossPos);
   }
 };
-
-// Against a plain scan (the first value, replaced only by one strictly beyond it) over runs
-// with ties, NaN and both signed zeros; a count of 1 or less gives element 0.
-TEST(ArgExtremumTest, SameAsAPlainScan) {
-  const float kPool[] = {0.0f, -0.0f, std::nanf(""), -1.0f, 1.0f, 2.0f, -3.0f, 2.0f};
-  std::uint32_t nSeed = 7;
-  for (int nTrial = 0; nTrial < 4000; ++nTrial) {
-    std::vector<float> v(static_cast<std::size_t>(1 + nTrial % 40));
-    for (float& f : v)
-      f = kPool[((nSeed = nSeed * 1664525u + 1013904223u) >> 24) % (3 + nTrial % 6)];
-    for (const bool bMax : {true, false}) {
-      FloatExtremum want{v[0], 0}, got{};
-      for (std::size_t k = 1; k < v.size(); ++k) {
-        if (bMax ? v[k] > want.value : v[k] < want.value)
-          want = {v[k], static_cast<std::int32_t>(k)};
-      }
-      (bMax ? ArgMaxFloat : ArgMinFloat)(v.data(), static_cast<std::int32_t>(v.size()), got);
-      ASSERT_EQ(got.index, want.index) << nTrial;
-      ASSERT_EQ(std::signbit(got.value), std::signbit(want.value)) << nTrial;
-    }
-  }
-  const float f2[] = {4.0f, 0.5f};
-  FloatExtremum r{};
-  ArgMinFloat(f2, 0, r);
-  EXPECT_TRUE(r.value == 4.0f && r.index == 0);
-}
 
 // Z peaks at 1000 and holds an equal 30.0 at 1254 (a re-search starting before 1255 would stop
 // there). Peaks 101 apart form an onset at the later; 102 apart, the earlier feature is
@@ -167,32 +140,7 @@ TEST_F(DetectorTest, SearchResumesAcrossCalls) {
   EXPECT_EQ(Detect(3001), Result(1000, 1300, 1));
 }
 
-// A note just past the ring end, searched from 204000: give-up reduced, stall unreduced.
-TEST_F(DetectorTest, SearchesCrossTheEndOfTheRing) {
-  Set(g_fZ, 100, 30.0f);
-  Set(g_fZ, 101, 349, 25.0f);
-  Set(g_fZ, 350, 599, 20.0f);
-  Set(g_fZ, 600, 1499, 10.0f);
-  Set(g_fE, 150, 50.0f);
-  for (const auto& [nCrossPos, want] : {std::pair{356, Result(150, 150, -1)},
-                                        {2001, Result(204950, 205400, 1)},
-                                        {606, Result(204950, 205400, 0)}}) {
-    ResetDetector();
-    g_nSegEnd = 204000;
-    EXPECT_EQ(Detect(nCrossPos), want) << nCrossPos;
-  }
-  EXPECT_EQ(Detect(2001), Result(204950, 205400, 1));
-}
-
 using Block = std::array<float, kFftLen>;
-
-TEST(FftTest, ComplexArithmeticUsesOldParts) {
-  CComplex a(1.0, 2.0);
-  a *= a;  // (1 + 2i)^2, the right operand being the object itself
-  EXPECT_TRUE(a.GetReal() == -3.0 && a.GetImag() == 4.0);
-  const CComplex c = CComplex(3.0, -4.0) * CComplex(0.0, 1.0) - CComplex(1.0, 1.0);
-  EXPECT_TRUE(c.GetReal() == 3.0 && c.GetImag() == 2.0 && CComplex(3, -4).GetMagnitude() == 5.0);
-}
 
 // Against the direct DFT in long double (twiddles afresh from (k*n) mod 512): the transform
 // in double adds ~3e-10, storing as float half an ulp.
@@ -292,12 +240,9 @@ class ExtractTest : public ::testing::Test {
 TEST_F(ExtractTest, FollowingNoteExtendsThePlot) {
   Extract(8001);
   ASSERT_EQ(m_prompt.nCalls, 1);
-  EXPECT_EQ(m_prompt.seen.fBin[0], 21.0f);
-  EXPECT_EQ(m_prompt.strFreq0, " 452");
-  EXPECT_EQ(m_prompt.nTrainState, -1);
-  EXPECT_EQ(m_prompt.strPlotMode, "2");
-  EXPECT_EQ(m_prompt.nPlotEnd, 5100);
-  EXPECT_EQ(g_nSegFound, 1);
+  EXPECT_TRUE(m_prompt.seen.fBin[0] == 21.0f && m_prompt.strFreq0 == " 452" &&
+              m_prompt.nTrainState == -1);
+  EXPECT_TRUE(m_prompt.strPlotMode == "2" && m_prompt.nPlotEnd == 5100 && g_nSegFound == 1);
   for (const auto& [nCrossPos, bNote, nEnd] :
        {std::tuple{5300, true, 5100}, {8001, false, 3000 + 9 * 512}}) {
     SetUp();  // a stall in the descent, or no onset: one record, the kept state restored
@@ -308,8 +253,7 @@ TEST_F(ExtractTest, FollowingNoteExtendsThePlot) {
   g_nPlotEnd = 4200;
   CopyText(g_szPlotMode, "2");
   Extract(8001);
-  EXPECT_TRUE(m_prompt.nPlotEnd == 4200 && g_nSegStart == 1000 && g_nSegEnd == 3000);
-  EXPECT_STREQ(g_szPlotMode, "2");
+  EXPECT_TRUE(m_prompt.nPlotEnd == 4200 && g_nSegEnd == 3000 && m_prompt.strPlotMode == "2");
 }
 
 }  // namespace

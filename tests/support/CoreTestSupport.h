@@ -25,35 +25,22 @@ inline bool Holds(int nNote, const NotePattern& pattern) {
   return std::memcmp(&g_fPattern[nNote], &pattern, sizeof pattern) == 0;
 }
 
-// Answers the note pattern dialog with `choice` and records what the core had prepared for
-// it when it was asked.
-class CRecordingPrompt : public CNotePatternPrompt {
- public:
+// Answers the note pattern dialog with `choice`, recording what was ready when it was asked.
+struct CRecordingPrompt : CNotePatternPrompt {
   explicit CRecordingPrompt(NoteChoice answer = NoteChoice::Next) : choice(answer) {}
-
   NoteChoice AskNoteChoice(const NotePattern& pattern) override {
     ++nCalls;
     seen = pattern;
     nTrainState = g_nTrainState;
-    nPlotStart = g_nPlotStart;
-    nPlotSegEnd = g_nPlotSegEnd;
     nPlotEnd = g_nPlotEnd;
     strPlotMode = g_szPlotMode;
     strCurNote = g_szCurNoteText;
     strFreq0 = g_szFreqText[0];
-    strWeight1 = g_szWeightText[1];
     return choice;
   }
-
   NoteChoice choice;
   int nCalls = 0;
   NotePattern seen{};
-  std::int32_t nTrainState = 0;
-  std::int32_t nPlotStart = 0;
-  std::int32_t nPlotSegEnd = 0;
-  std::int32_t nPlotEnd = 0;
-  std::string strPlotMode;
-  std::string strCurNote;
-  std::string strFreq0;
-  std::string strWeight1;
+  std::int32_t nTrainState = 0, nPlotEnd = 0;
+  std::string strPlotMode, strCurNote, strFreq0;
 };

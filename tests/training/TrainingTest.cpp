@@ -46,10 +46,9 @@ TEST(NoteTablesTest, NamesFiles) {
     crlf += "n" + std::to_string(k) + "\r\n";
   }
   Load(crlf);
-  EXPECT_EQ(Names()[107], "n107");
   const std::vector<std::string> fromCrLf = Names();
   Load(lf);
-  EXPECT_EQ(Names(), fromCrLf);
+  EXPECT_TRUE(Names() == fromCrLf && fromCrLf[107] == "n107");
   // The whole line cut to 19 (a trailing space and an inner CR kept); an early end takes
   // the standard names.
   auto expected = StandardNames();
@@ -57,11 +56,8 @@ TEST(NoteTablesTest, NamesFiles) {
                           "C4 \nABCDEFGHIJKLMNOPQRSTUVWXYZ\r\nD\rE\n\nX\n"}) {
     Load(psz);
     auto names = StandardNames();
-    names[0] = "C4 ";
-    names[1] = "ABCDEFGHIJKLMNOPQRS";
-    names[2] = "D\rE";
-    names[3] = "";
-    names[4] = "X";
+    names.erase(names.begin(), names.begin() + 5);
+    names.insert(names.begin(), {"C4 ", "ABCDEFGHIJKLMNOPQRS", "D\rE", "", "X"});
     EXPECT_EQ(Names(), names);
   }
   testing::internal::CaptureStdout();
@@ -94,14 +90,11 @@ TEST(NoteTablesTest, LogScrollsOnceTheViewIsFullAndWraps) {
   g_nLogLine = g_nLogTop = g_bLogScrolled = 1;
   ResetLog();
   EXPECT_TRUE(std::string(g_szLog[0]) == ">>>Play " && g_szLog[1999][0] == '\0');
-  EXPECT_TRUE(g_nLogLine == 2 && g_nLogTop == 0 && g_bLogScrolled == 0);
   for (int n = 0; n < 31; ++n) AdvanceLogLine(1);
   EXPECT_TRUE(g_nLogLine == 33 && g_nLogTop == 0 && g_bLogScrolled == 0);
   AdvanceLogLine(1);  // line 34 is the first below the view
-  EXPECT_TRUE(g_nLogTop == 1 && g_bLogScrolled == 1);
-  AdvanceLogLine(1);
   AdvanceLogLine(2);
-  EXPECT_TRUE(g_nLogLine == 36 && g_nLogTop == 4);
+  EXPECT_TRUE(g_nLogLine == 35 && g_nLogTop == 3 && g_bLogScrolled == 1);
   for (const auto& [nStep, nLine, nTop] : {std::tuple{1, 0, 0}, {2, 0, 1}}) {
     g_nLogLine = g_nLogTop = 1999;
     AdvanceLogLine(nStep);
@@ -133,10 +126,8 @@ TEST_F(RangeTest, ReadyAtOnceStartsTheDefaultRange) {
   std::fill(std::begin(g_fPattern), std::end(g_fPattern), kOld);
   EXPECT_TRUE(AcceptRange(g_szNoteName[g_nRangeFirst], g_szNoteName[g_nRangeLast]));
   EXPECT_TRUE(g_nRangeLast == 72 && g_nCurNote == 12 && g_nFirstNote == 12 && g_nLogLine == 2);
-  EXPECT_EQ(std::vector<std::string>(g_szLog, g_szLog + 4),
-            (std::vector<std::string>{">>>Play ", "...", "C1", ""}));
-  EXPECT_STREQ(g_szCurNoteText, "C1");
-  EXPECT_STREQ(g_szExpectFreqText, "  33");
+  EXPECT_EQ(std::string(g_szLog[1]) + g_szLog[2] + g_szCurNoteText + g_szExpectFreqText,
+            "...C1C1  33");
   for (int k = 0; k < kNoteCount; ++k) EXPECT_TRUE(Holds(k, k < 12 ? NotePattern{} : kOld)) << k;
   AcknowledgeCaution();
   EXPECT_EQ(g_nTrainState, 0);
@@ -240,8 +231,6 @@ TEST(NotePlotTest, StepHeightsMarksAndRingPositions) {
 }
 
 constexpr const char* kC1Ok = "C1         -OK-";
-constexpr const char* kC1SharpOk = "C1#       -OK-";
-constexpr const char* kFinished = " Finished!";
 
 struct CCountingRedraw : CLogViewRedraw {
   void RedrawLog() override { ++nCalls; }
@@ -287,19 +276,6 @@ class ControllerTest : public ::testing::Test {
 
 // Redraws: one per accepted note, one per note shown, one per finish; none for Replay.
 TEST_F(ControllerTest, AnswersThroughARun) {
-  StartRun(12, 13);  // C1 ... C1#
-  Pass(NoteChoice::Next);
-  EXPECT_TRUE(m_prompt.nTrainState == -1 && m_prompt.strCurNote == "C1" &&
-              Holds(12, m_prompt.seen));
-  Expect({kC1Ok, "C1#"}, 3, 13, 2, 2);
-  EXPECT_TRUE(std::string(g_szCurNoteText) == "C1#" && std::string(g_szExpectFreqText) == "  35");
-  Pass(NoteChoice::Next);
-  EXPECT_TRUE(Holds(13, m_prompt.seen) && Holds(14, NotePattern{}) && Holds(107, NotePattern{}));
-  Expect({kC1Ok, kC1SharpOk, kFinished}, 5, 108, 3, 4);
-  Pass(NoteChoice::Next);  // recording goes on, but no later segment is analysed
-  EXPECT_EQ(m_prompt.nCalls, 2);
-  Expect({kC1Ok, kC1SharpOk, kFinished}, 5, 108, 3, 4);
-
   StartRun(12, 72);
   Pass(NoteChoice::Replay);  // same note, same line, the old pattern kept
   Expect({"C1"}, 2, 12, 2, 0);
@@ -315,7 +291,7 @@ TEST_F(ControllerTest, AnswersThroughARun) {
   Pass(NoteChoice::Next);
   Pass(NoteChoice::Done);  // accepts and finishes; capture stays stopped, no reset
   EXPECT_TRUE(Holds(13, m_prompt.seen) && Holds(14, NotePattern{}));
-  Expect({kC1Ok, kC1Ok, kC1SharpOk, kFinished}, 6, 108, 3, 8);
+  Expect({kC1Ok, kC1Ok, "C1#       -OK-", " Finished!"}, 6, 108, 3, 8);
   EXPECT_TRUE(g_nTrainState == 3 && g_nHistoryState == 1 && g_nSegFound == 1);
   Pass(NoteChoice::Next);
   EXPECT_TRUE(m_prompt.nCalls == 6 && g_nLogLine == 6);
