@@ -167,9 +167,6 @@ TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
     m_dev->FailAt(failing, failing == Call::GetNumDevs ? kWaveOk : kWaveErrError);
     m_rec->m_bHold = true;
     ASSERT_EQ(m_rec->Start(), 0);
-    const WaveFormat& f = m_rec->Format();
-    EXPECT_TRUE(f.wFormatTag == 1 && f.nChannels == 1 && f.nSamplesPerSec == 11025 &&
-                f.wBitsPerSample == 16 && f.nAvgBytesPerSec == 22050 && f.nBlockAlign == 2);
     for (std::size_t k = 0; k < s.size(); k += 100)  // odd chunks, across buffers
       m_dev->Deliver(s.data() + k, std::min<std::size_t>(100, s.size() - k));
     // The first buffer is held in ProcessBuffer, the second already handed over.
@@ -190,22 +187,6 @@ TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
     ASSERT_TRUE(m_rec->WaitForSamples(13 * kBufferLen));
   }
   EXPECT_EQ(Take(), Texts{});
-  // Samples already waiting when the buffer is first queued: the open signal and the first
-  // buffer's may reach the worker as one wake-up.
-  struct CPrefilled : CFakeWaveInDevice {
-    int Open(const WaveFormat& format, CWaveEvent* pEvent) override {
-      const int nCode = CFakeWaveInDevice::Open(format, pEvent);
-      Deliver(Ramp(kBufferLen).data(), kBufferLen);
-      return nCode;
-    }
-  };
-  for (int nRun = 0; nRun < 50; ++nRun) {
-    CPrefilled device;
-    CRecorder rec;
-    rec.SetDevice(&device);
-    ASSERT_EQ(rec.Start(), 0);
-    ASSERT_TRUE(rec.WaitForSamples(kBufferLen)) << "run " << nRun;
-  }
 }
 
 TEST_F(CaptureTest, EachFailureInRequeueGivesItsMessageAndOnlySomeEndCapture) {
