@@ -255,11 +255,11 @@ TEST_F(CaptureTest, WorkerFeedsHistoryWhileControllerPassesKeepItConsistent) {
   SetNotePatternPrompt(nullptr);
 }
 
-// File, padding, then silence, in whole buffers (16-bit as it is, float converted); an
-// unreadable file fails to open each time it is started.
+// File, padding (ending exactly on a buffer), then silence, in whole buffers (16-bit as it is,
+// float converted); an unreadable file fails to open each time it is started.
 TEST_F(CaptureTest, SoundFileGivesFileThenPaddingThenSilenceInWholeBuffers) {
   for (const auto& [nPad, nWhole, nSub] :
-       {std::tuple{1000, 7U, SF_FORMAT_PCM_16}, {0, 5U, SF_FORMAT_FLOAT}}) {
+       {std::tuple{924, 7U, SF_FORMAT_PCM_16}, {0, 5U, SF_FORMAT_FLOAT}}) {
     SCOPED_TRACE(nPad);
     const Samples file = Ramp(5 * kBufferLen + 100);
     CSoundFileDevice device(WriteWav(file, kSampleRateHz, nSub), nPad, 20.0);
