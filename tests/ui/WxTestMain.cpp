@@ -11,41 +11,20 @@
 
 extern void InitXmlResource();  // the compiled dialog resources
 
-namespace {
-
-void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg) {
-  ADD_FAILURE_AT(file.utf8_str(), line) << "wx assertion failed in " << func.utf8_str() << ": "
-                                        << cond.utf8_str() << " " << msg.utf8_str();
-}
-
-bool ListingOnly(int argc, char** argv) {
-  for (int k = 1; k < argc; ++k) {
-    if (std::strncmp(argv[k], "--gtest_list_tests", 18) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (ListingOnly(argc, argv)) {
-    return RUN_ALL_TESTS();
-  }
-
-  wxSetAssertHandler(FailOnAssert);
+  for (int k = 1; k < argc; ++k)
+    if (std::strncmp(argv[k], "--gtest_list_tests", 18) == 0) return RUN_ALL_TESTS();
+  wxSetAssertHandler([](const wxString& file, int line, const wxString& func, const wxString& cond,
+                        const wxString& msg) {
+    ADD_FAILURE_AT(file.utf8_str(), line) << "wx assertion failed in " << func.utf8_str() << ": "
+                                          << cond.utf8_str() << " " << msg.utf8_str();
+  });
   wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv)) {
-    std::fprintf(stderr, "wx could not start (no display?)\n");
-    return 1;
-  }
+  if (!wxEntryStart(argc, argv)) return std::fprintf(stderr, "wx could not start\n"), 1;
   wxImage::AddHandler(new wxPNGHandler);
   wxXmlResource::Get()->InitAllHandlers();
   InitXmlResource();
-
   const int nResult = RUN_ALL_TESTS();
   wxEntryCleanup();
   return nResult;

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """sonavel --input on two tones under the caller's X server: every dialog answered with the
-keyboard, the window closed through File > Exit, the pattern files checked.
+keyboard, File > Save as "violin", the window closed through File > Exit, the files checked.
 Usage: desktop_e2e.py SONAVEL_EXECUTABLE"""
 import math, os, shutil, struct, subprocess, sys, tempfile, time, wave
 
@@ -11,20 +11,15 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout
 
 
-def find_window(pattern, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+def press(pattern, *keys):
+    for _ in range(200):
         ids = xdotool("search", "--onlyvisible", "--name", pattern).split()
         if ids:
-            return ids[0]
+            xdotool("windowfocus", "--sync", ids[0])
+            time.sleep(0.3)
+            return xdotool("key", *keys)
         time.sleep(0.1)
     raise RuntimeError("no window " + pattern)
-
-
-def press(pattern, *keys, timeout=20):
-    xdotool("windowfocus", "--sync", find_window(pattern, timeout))
-    time.sleep(0.3)
-    xdotool("key", *keys)
 
 
 def main():
@@ -55,6 +50,13 @@ def main():
         for _ in range(2):
             press("^Sonavel$", "Return")  # Next  >
             time.sleep(0.5)
+        press("korvo", "ctrl+s")  # the chooser starts in the current folder; ".dat" is added
+        press("^Select a file$", "ctrl+l")
+        time.sleep(0.3)
+        xdotool("type", "--delay", "20", "violin")
+        time.sleep(0.3)
+        xdotool("key", "Return")
+        time.sleep(1.0)
         press("korvo", "alt+f")
         time.sleep(0.5)
         xdotool("key", "x")
@@ -65,7 +67,7 @@ def main():
         proc.kill()
         proc.wait()
     try:
-        data = open(os.path.join(work, "default_pattern.dat"), "rb").read()
+        data = open(os.path.join(work, "violin.dat"), "rb").read()
         text = open(os.path.join(work, "default_pattern.txt"), "rb").read()
         records = [struct.unpack("<12f", data[i:i + 48]) for i in range(0, len(data), 48)]
         trained = [i for i, r in enumerate(records) if any(r)]
@@ -75,6 +77,8 @@ def main():
             failures.append("not patterns: %s" % [records[i] for i in trained])
         if not text.startswith(b" C0:\r\n") or b" C1#:\r\n" not in text:
             failures.append("default_pattern.txt does not list the notes")
+        if os.path.exists(os.path.join(work, "default_pattern.dat")):
+            failures.append("default_pattern.dat written although the user saved")
     except OSError as error:
         failures.append(str(error))
     wm.terminate()
