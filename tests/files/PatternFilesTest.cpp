@@ -1,7 +1,9 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -216,6 +218,43 @@ TEST_F(PatternFilesTest, RewriteKeepsModeOwnerAndEveryLink) {
                 st.st_uid == nOwner && st.st_gid == nGroup);
     EXPECT_TRUE(ReadAll(bLinked ? link : file) == "new" && EntriesOf(m_dir).size() == 1u + bLinked);
     fs::remove(file), fs::remove(link);
+  }
+}
+
+// As user nobody (when run as root): a read-only file is left alone; a writable one in a
+// folder that takes no new file, or a sticky one, is written in place.
+TEST_F(PatternFilesTest, FileThatMayNotBeReplacedIsLeftAloneOrWrittenInPlace) {
+  const fs::path folder = m_dir / "ro", file = folder / kPatternTextName;
+  for (const auto& [folderMode, fileMode, bWritten] :
+       {std::tuple{fs::perms{0777}, fs::perms{0444}, false},
+        {fs::perms{0555}, fs::perms{0666}, true},
+        {fs::perms{01777}, fs::perms{0666}, true}}) {
+    fs::create_directory(folder);
+    WriteAll(file, "old");
+    fs::permissions(file, fileMode);
+    fs::permissions(folder, folderMode);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(::open((m_dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::dup2(::open((m_dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      if (::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(2);
+      ::_exit(WritePatternText(folder) ? 0 : 1);
+    }
+    int nStatus = -1;
+    ::waitpid(pid, &nStatus, 0);
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) != 2) << "could not become user nobody";
+    EXPECT_EQ(WEXITSTATUS(nStatus), bWritten ? 0 : 1);
+    EXPECT_EQ(ReadAll(file).size(), bWritten ? FormatPatternText().size() : 3U);
+    EXPECT_TRUE(fs::status(file).permissions() == fileMode && EntriesOf(folder).size() == 1);
+    EXPECT_EQ(ReadAll(m_dir / "out"), bWritten ? "" : "The file  was not opened\n");
+    EXPECT_EQ(
+        ReadAll(m_dir / "err"),
+        bWritten ? "" : "Could not write " + file.string() + ": " + std::strerror(EACCES) + "\n");
+    fs::remove_all(folder);
   }
 }
 
