@@ -48,6 +48,29 @@ class DetectorTest : public ::testing::Test {
   }
 };
 
+// Against a plain scan (the first value, replaced only by one strictly beyond it) over runs
+// with ties, NaN and both signed zeros; a count of 0 gives element 0.
+TEST(ArgExtremumTest, SameAsAPlainScan) {
+  const float kPool[] = {0.0f, -0.0f, std::nanf(""), -1.0f, 1.0f, 2.0f, -3.0f, 2.0f};
+  std::uint32_t nSeed = 7;
+  for (int nTrial = 0; nTrial < 4000; ++nTrial) {
+    std::vector<float> v(std::size_t(1 + nTrial % 40));
+    for (float& f : v)
+      f = kPool[((nSeed = nSeed * 1664525u + 1013904223u) >> 24) % (3 + nTrial % 6)];
+    for (const bool bMax : {true, false}) {
+      FloatExtremum want{v[0], 0}, got{};
+      for (std::size_t k = 1; k < v.size(); ++k)
+        if (bMax ? v[k] > want.value : v[k] < want.value) want = {v[k], std::int32_t(k)};
+      (bMax ? ArgMaxFloat : ArgMinFloat)(v.data(), std::int32_t(v.size()), got);
+      ASSERT_TRUE(got.index == want.index && std::signbit(got.value) == std::signbit(want.value))
+          << nTrial;
+    }
+  }
+  FloatExtremum r{};
+  ArgMinFloat(kPool + 4, 0, r);
+  EXPECT_TRUE(r.value == 1.0f && r.index == 0);
+}
+
 // Z peaks at 1000 and holds an equal 30.0 at 1254 (a re-search starting before 1255 would stop
 // there). Peaks 101 apart form an onset at the later; 102 apart, the earlier feature is
 // searched again from its peak + 255.
