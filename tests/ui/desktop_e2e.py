@@ -52,7 +52,9 @@ def main():
         press("korvo", "ctrl+s")  # the chooser starts in the current folder; ".dat" is added
         press("^Select a file$", "ctrl+l")
         time.sleep(0.3)
-        xdotool("type", "--delay", "20", "violin\n")
+        xdotool("type", "--delay", "20", "violin")
+        time.sleep(0.3)
+        xdotool("key", "Return")
         time.sleep(1.0)
         press("korvo", "alt+f")
         time.sleep(0.5)
