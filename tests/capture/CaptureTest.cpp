@@ -1,5 +1,4 @@
-// The recorder over the scripted fake device, the sound-file device and PortAudio (ALSA's
-// file device): device call order, each failure's message, every sample once and in order.
+// The recorder over the fake, sound-file and PortAudio devices: calls, messages, every sample.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -29,25 +28,25 @@ using Calls = std::vector<Call>;
 
 namespace {
 
-const Calls kStart = {Call::GetNumDevs,    Call::GetDevCaps, Call::Open,
-                      Call::PrepareHeader, Call::AddBuffer,  Call::Start};
-const Calls kRequeue = {Call::UnprepareHeader, Call::PrepareHeader, Call::AddBuffer, Call::Start};
+using enum Call;
+// Start's device calls, then those that queue a filled buffer again.
+const Calls kCalls = {GetNumDevs, GetDevCaps,      Open,          PrepareHeader, AddBuffer,
+                      Start,      UnprepareHeader, PrepareHeader, AddBuffer,     Start};
 
 bool WaitFor(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   return done();
 }
-// Distinct non-zero samples from position `nFrom` on.
-Samples Ramp(std::size_t nCount, std::size_t nFrom = 0) {
+Samples Ramp(std::size_t nCount) {  // distinct, non-zero
   Samples s(nCount);
   for (std::size_t k = 0; k < nCount; ++k)
-    s[k] = static_cast<std::int16_t>(1 + ((nFrom + k) * 7919) % 30011 - 15000 * ((nFrom + k) % 2));
+    s[k] = static_cast<std::int16_t>(1 + (k * 7919) % 30011 - 15000 * (k % 2));
   return s;
 }
 template <class T>
-std::vector<T> Head(const std::vector<T>& v, std::size_t n) {
-  return {v.begin(), v.begin() + static_cast<long>(std::min(n, v.size()))};
+std::vector<T> Slice(const std::vector<T>& v, std::size_t nFrom, std::size_t nTo = SIZE_MAX) {
+  return {v.begin() + long(std::min(nFrom, v.size())), v.begin() + long(std::min(nTo, v.size()))};
 }
 
 // Keeps every buffer handed to ProcessBuffer; while held, the first waits inside it.
@@ -101,10 +100,6 @@ class CaptureTest : public ::testing::Test, public CMessageBoxService {
     m_rec->SetDevice(m_dev.get());
     Take();
   }
-  Calls CallsFrom(std::size_t n) const {
-    const Calls c = m_dev->Calls();
-    return {c.begin() + static_cast<long>(std::min(n, c.size())), c.end()};
-  }
   std::string WriteWav(const Samples& s, int nRate = kSampleRateHz, int nSub = SF_FORMAT_PCM_16) {
     const std::string path = (m_dir / "in.wav").string();
     SF_INFO info{0, nRate, 1, SF_FORMAT_WAV | nSub, 0, 0};
@@ -122,36 +117,55 @@ class CaptureTest : public ::testing::Test, public CMessageBoxService {
   std::unique_ptr<CRecorder> m_rec;
 };
 
-TEST_F(CaptureTest, EachFailureInStartGivesItsMessageAndCodeAndStopCloses) {
+// Each failing device call, in Start or in queueing the first buffer again: its message, Start's
+// answer, the calls made, the buffers that still arrive (of two); Stop closes the device.
+TEST_F(CaptureTest, EachFailingDeviceCallGivesItsMessageAndStopCloses) {
   const struct {
     Call call;
     int nCode;  // kWaveOk: prepare leaves a wrong flag; -1: no device
-    const char* pszMessage;
+    Texts messages;
     int nResult;
-    std::size_t nCalls;  // device calls Start makes
+    std::size_t nCalls, nBuffers;  // calls of kCalls made; buffers processed
   } cases[] = {
-      {Call::GetNumDevs, -1, "No Sound Device", 0, 1},
-      {Call::GetDevCaps, 5, "Cannot determine sound card capabilities !", 0, 6},
-      {Call::Open, kWaveErrAllocated, "Cannot Open Sound Input Device!", kWaveErrAllocated, 3},
-      {Call::PrepareHeader, kWaveErrNoMem, "Cannot Prepare Header !", kWaveErrNoMem, 4},
-      {Call::PrepareHeader, kWaveOk, "Cannot Prepare Header !", 0, 4},
-      {Call::AddBuffer, kWaveErrStillPlaying, "Cannot Add Buffer !", kWaveErrStillPlaying, 5},
-      {Call::Start, kWaveErrError, "Cannot Start Wave In !", kWaveErrError, 6},
+      {GetNumDevs, -1, {"No Sound Device"}, 0, 1, 0},
+      {GetDevCaps, 5, {"Cannot determine sound card capabilities !"}, 0, 6, 0},
+      {Open, kWaveErrAllocated, {"Cannot Open Sound Input Device!"}, kWaveErrAllocated, 3, 0},
+      {PrepareHeader, kWaveErrNoMem, {"Cannot Prepare Header !"}, kWaveErrNoMem, 4, 0},
+      {PrepareHeader, kWaveOk, {"Cannot Prepare Header !"}, 0, 4, 0},
+      {AddBuffer, kWaveErrStillPlaying, {"Cannot Add Buffer !"}, kWaveErrStillPlaying, 5, 0},
+      {Start, kWaveErrError, {"Cannot Start Wave In !"}, kWaveErrError, 6, 0},
+      {UnprepareHeader, kWaveErrStillPlaying, {"Cannot UnPrepareHeader !"}, 0, 7, 1},
+      {PrepareHeader, kWaveErrNoMem, {"Cannot Prepare Header !", "Cannot Add Buffer !"}, 0, 10, 1},
+      {PrepareHeader, kWaveOk, {"Cannot Prepare Header !"}, 0, 10, 2},
+      {AddBuffer, kWaveErrNoMem, {"Cannot Add Buffer !"}, 0, 10, 1},
+      {Start, kWaveErrError, {"Cannot Start Wave In !"}, 0, 10, 2},
   };
+  const Samples s = Ramp(2 * kBufferLen);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.pszMessage);
+    SCOPED_TRACE(c.messages.back() + std::to_string(c.nCalls));
     Renew();
     m_rec->Stop();  // never started: nothing happens
+    const bool bRuns = c.nCalls > 6;
     if (c.nCode < 0) m_dev->SetDeviceCount(0);
-    if (c.nCode > 0) m_dev->FailAt(c.call, c.nCode);
-    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
+    if (c.nCode > 0) m_dev->FailAt(c.call, c.nCode, c.nCalls > 7 ? 2 : 1);
+    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk && !bRuns);
     EXPECT_EQ(m_rec->Start(), c.nResult);
-    EXPECT_EQ(Take(), Texts{c.pszMessage});
-    EXPECT_EQ(m_dev->Calls(), Head(kStart, c.nCalls));
+    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
+    const auto feed = [&](std::size_t b) {  // the second arrives if the first was queued again
+      if (bRuns) m_dev->Deliver(s.data() + b * kBufferLen, kBufferLen);
+      return b >= c.nBuffers || m_rec->WaitForSamples((b + 1) * kBufferLen);
+    };
+    ASSERT_TRUE(feed(0));
+    EXPECT_EQ(Take(), c.messages);
+    EXPECT_EQ(m_dev->Calls(), Slice(kCalls, 0, c.nCalls));
+    ASSERT_TRUE(feed(1));
+    EXPECT_EQ(m_dev->BuffersDelivered(), c.nBuffers);
+    const std::size_t nCalls = m_dev->Calls().size();
     m_rec->Stop();
     m_rec->Stop();
+    EXPECT_EQ(m_rec->Got(), Slice(s, 0, c.nBuffers * kBufferLen));
     EXPECT_FALSE(m_dev->IsOpen());
-    EXPECT_EQ(CallsFrom(c.nCalls), (c.nCalls > 3 ? Calls{Call::Stop, Call::Close} : Calls{}));
+    EXPECT_EQ(Slice(m_dev->Calls(), nCalls), (c.nCalls > 3 ? Calls{Stop, Close} : Calls{}));
   }
   CRecorder noDevice;
   EXPECT_EQ(noDevice.Start(), 0);
@@ -162,9 +176,9 @@ TEST_F(CaptureTest, EachFailureInStartGivesItsMessageAndCodeAndStopCloses) {
 // device closed, and the recorder starts again.
 TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
   const Samples s = Ramp(12 * kBufferLen + 300);
-  for (const Call failing : {Call::GetNumDevs, Call::Stop, Call::Close}) {
+  for (const Call failing : {GetNumDevs, Stop, Close}) {
     Renew();
-    m_dev->FailAt(failing, failing == Call::GetNumDevs ? kWaveOk : kWaveErrError);
+    m_dev->FailAt(failing, failing == GetNumDevs ? kWaveOk : kWaveErrError);
     m_rec->m_bHold = true;
     ASSERT_EQ(m_rec->Start(), 0);
     for (std::size_t k = 0; k < s.size(); k += 100)  // odd chunks, across buffers
@@ -175,11 +189,11 @@ TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
     ASSERT_TRUE(m_rec->WaitForSamples(12 * kBufferLen));
     m_rec->Stop();
     EXPECT_EQ(m_rec->Header().dwBufferLength, 1024U);
-    EXPECT_EQ(m_rec->Got(), Head(s, 12 * kBufferLen));
+    EXPECT_EQ(m_rec->Got(), Slice(s, 0, 12 * kBufferLen));
     EXPECT_EQ(m_dev->DroppedSamples(), 0U);
-    Calls expected = kStart;
-    for (int b = 0; b < 12; ++b) expected.insert(expected.end(), kRequeue.begin(), kRequeue.end());
-    expected.insert(expected.end(), {Call::Stop, Call::Close});
+    Calls expected = Slice(kCalls, 0, 6);
+    for (int b = 0; b < 12; ++b) expected.insert(expected.end(), kCalls.begin() + 6, kCalls.end());
+    expected.insert(expected.end(), {Stop, Close});
     EXPECT_EQ(m_dev->Calls(), expected);
     EXPECT_FALSE(m_dev->IsOpen());
     ASSERT_EQ(m_rec->Start(), 0);
@@ -187,41 +201,6 @@ TEST_F(CaptureTest, SamplesReachProcessBufferOnceAndInOrderAndStopEndsCapture) {
     ASSERT_TRUE(m_rec->WaitForSamples(13 * kBufferLen));
   }
   EXPECT_EQ(Take(), Texts{});
-}
-
-TEST_F(CaptureTest, EachFailureInRequeueGivesItsMessageAndOnlySomeEndCapture) {
-  const struct {
-    Call call;
-    int nCode;
-    Texts messages;
-    bool bQueued;  // the buffer was queued again
-  } cases[] = {
-      {Call::UnprepareHeader, kWaveErrStillPlaying, {"Cannot UnPrepareHeader !"}, false},
-      {Call::PrepareHeader,
-       kWaveErrNoMem,
-       {"Cannot Prepare Header !", "Cannot Add Buffer !"},
-       false},
-      {Call::PrepareHeader, kWaveOk, {"Cannot Prepare Header !"}, true},  // wrong flags
-      {Call::AddBuffer, kWaveErrNoMem, {"Cannot Add Buffer !"}, false},
-      {Call::Start, kWaveErrError, {"Cannot Start Wave In !"}, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.messages.back() + std::to_string(c.nCode));
-    Renew();
-    ASSERT_EQ(m_rec->Start(), 0);
-    m_dev->FailAt(c.call, c.nCode, c.call == Call::UnprepareHeader ? 1 : 2);
-    m_dev->SetWrongPrepareFlags(c.nCode == kWaveOk);
-    m_dev->Deliver(Ramp(kBufferLen).data(), kBufferLen);
-    ASSERT_TRUE(m_rec->WaitForSamples(kBufferLen));
-    EXPECT_EQ(Take(), c.messages);
-    EXPECT_EQ(CallsFrom(kStart.size()), c.call == Call::UnprepareHeader ? Calls{c.call} : kRequeue);
-    m_dev->Deliver(Ramp(kBufferLen, kBufferLen).data(), kBufferLen);  // if queued again
-    ASSERT_TRUE(!c.bQueued || m_rec->WaitForSamples(2 * kBufferLen));
-    EXPECT_EQ(m_dev->BuffersDelivered(), c.bQueued ? 2U : 1U);
-    m_rec->Stop();
-    EXPECT_EQ(m_rec->Got(), Ramp((c.bQueued ? 2 : 1) * kBufferLen));
-    EXPECT_FALSE(m_dev->IsOpen());
-  }
 }
 
 // The worker feeds the history while this thread runs the controller's passes, which answer
@@ -249,9 +228,8 @@ TEST_F(CaptureTest, WorkerFeedsHistoryWhileControllerPassesKeepItConsistent) {
   }
   ASSERT_TRUE(WaitFor([&] { return rec.BuffersProcessed() == kFed; }));
   rec.Stop();
-  EXPECT_GE(prompt.nCalls, 10);
-  EXPECT_EQ(device.DroppedSamples(), 0U);
-  EXPECT_EQ(g_nTrainState, 0);
+  EXPECT_EQ(std::tuple(prompt.nCalls >= 10, device.DroppedSamples(), g_nTrainState.load()),
+            std::tuple(true, 0U, 0));
   SetNotePatternPrompt(nullptr);
 }
 
@@ -273,7 +251,7 @@ TEST_F(CaptureTest, SoundFileGivesFileThenPaddingThenSilenceInWholeBuffers) {
     EXPECT_TRUE(device.Finished());
     EXPECT_EQ(device.BuffersPushed(), nWhole);
     rec.Stop();
-    EXPECT_EQ(Head(rec.Got(), expected.size()), expected);
+    EXPECT_EQ(Slice(rec.Got(), 0, expected.size()), expected);
     EXPECT_EQ(device.ReadError(), "");
   }
   std::ofstream(m_dir / "empty.wav").close();  // missing, empty, a folder, an unusable rate
@@ -313,7 +291,7 @@ TEST_F(CaptureTest, PortAudioCapturesAFileSampleForSampleByDefaultIndexOrName) {
     ASSERT_EQ(rec.Start(), 0);
     ASSERT_TRUE(rec.WaitForSamples(signal.size()));
     rec.Stop();  // although the file device delivers as fast as it can
-    EXPECT_EQ(Head(rec.Got(), signal.size()), signal);
+    EXPECT_EQ(Slice(rec.Got(), 0, signal.size()), signal);
   }
   EXPECT_EQ(Take(), Texts{});
   EXPECT_EQ(CPortAudioDevice("no such input").GetNumDevs(), 0);

@@ -1,6 +1,4 @@
-// GoogleTest main for tests that open wx windows: wx is started only when tests run (listing
-// them at build time needs no display), and a failed wx assertion fails the test instead of
-// opening a modal dialog that would hang a headless run.
+// GoogleTest main starting wx only to run tests; a failed wx assertion fails the test.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/image.h>

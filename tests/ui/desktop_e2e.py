@@ -10,7 +10,6 @@ RATE = 11025
 def xdotool(*args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout
 
-
 def press(pattern, *keys):
     for _ in range(200):
         ids = xdotool("search", "--onlyvisible", "--name", pattern).split()
@@ -65,7 +64,6 @@ def main():
     except Exception as error:
         failures.append(str(error))
         proc.kill()
-        proc.wait()
     try:
         data = open(os.path.join(work, "violin.dat"), "rb").read()
         text = open(os.path.join(work, "default_pattern.txt"), "rb").read()
@@ -82,13 +80,10 @@ def main():
     except OSError as error:
         failures.append(str(error))
     wm.terminate()
-    wm.wait()
-    for failure in failures:
-        print("FAIL:", failure)
+    print("".join("FAIL: %s\n" % f for f in failures), end="")
     if not failures:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if failures else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())
