@@ -1,5 +1,7 @@
 // The desktop program's windows under Xvfb; a hook records each modal dialog and answers it.
 #include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcsvg.h>
 #include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/modalhook.h>
@@ -12,9 +14,11 @@
 
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <thread>
 #include <tuple>
 
@@ -288,6 +292,25 @@ TEST_F(UiTest, MainWindowRunsTheControllerOnItsTimerAndKeepsTheRunOnNewAndOpen) 
   }
   CKorvoView* pView = MakeMainWindow();
   ASSERT_NE(pView, nullptr);
+  // The log view draws 34 lines from the top line, 17 pixels apart, wrapping at the ring end.
+  for (int k = 0; k < kLogLines; ++k) CopyText(g_szLog[k], ("L" + std::to_string(k)).c_str());
+  g_nLogTop = kLogLines - 10;
+  const wxString path = wxFileName::CreateTempFileName("sonavel-log");
+  {
+    wxSVGFileDC dc(path, 200, 700);
+    pView->OnDraw(&dc);
+  }
+  std::ifstream in(path.fn_str());
+  const std::string svg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  wxRemoveFile(path);
+  const std::regex text(R"re(<text x="([-\d.]+)" y="([-\d.]+)"[^>]*>L(\d+)</text>)re");
+  std::vector<std::tuple<double, double, int>> lines;  // x, y, log line
+  for (std::sregex_iterator it(svg.begin(), svg.end(), text), end; it != end; ++it)
+    lines.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]), std::stoi((*it)[3]));
+  ASSERT_EQ(lines.size(), 34U) << svg.substr(0, 2000);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ(lines[i],
+              std::tuple(0.0, std::get<1>(lines[0]) + 17.0 * double(i), (1990 + int(i)) % 2000));
   bool bEnded = false;
   pView->WatchRecordingEnd([&] { return bEnded; });
   int nInterval = 0;
