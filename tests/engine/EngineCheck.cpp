@@ -133,9 +133,8 @@ class CEngine final : public CNotePatternPrompt, public CLogViewRedraw {
     for (int k = (nAnswer >> 3) & 7; k > 0; --k) Buffer(s);
     if ((nAnswer & 0x40) != 0) Pass();
     CHECK(g_nWriteIndex.load() == nWrite && g_nSegEnd == nSegEnd && g_nTrainState.load() == -1);
-    static constexpr NoteChoice kChoices[] = {
-        NoteChoice::Next, NoteChoice::Next,   NoteChoice::Next, NoteChoice::Replay,
-        NoteChoice::Back, NoteChoice::Closed, NoteChoice::Done, NoteChoice::Next};
+    using enum NoteChoice;
+    static constexpr NoteChoice kChoices[] = {Next, Next, Next, Replay, Back, Closed, Done, Next};
     m_choice = kChoices[nAnswer & 7];
     m_nAsked = g_nCurNote;
     m_pattern = pattern;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "analysis/SampleHistory.h"
@@ -14,11 +16,14 @@
 inline void ResetCoreForTest() {
   ResetForNewRun();
   ClearHistory();  // tests write the rings directly too
-  for (int k = 0; k < kNoteCount; ++k) {
-    CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
-  }
+  for (int k = 0; k < kNoteCount; ++k) CopyText(g_szNoteName[k], StandardNoteName(k).c_str());
   SetNotePatternPrompt(nullptr);
   SetLogViewRedraw(nullptr);
+}
+
+inline std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline bool Holds(int nNote, const NotePattern& pattern) {
@@ -34,7 +39,6 @@ struct CRecordingPrompt : CNotePatternPrompt {
     nTrainState = g_nTrainState;
     nPlotEnd = g_nPlotEnd;
     strPlotMode = g_szPlotMode;
-    strCurNote = g_szCurNoteText;
     strFreq0 = g_szFreqText[0];
     return choice;
   }
@@ -42,5 +46,5 @@ struct CRecordingPrompt : CNotePatternPrompt {
   int nCalls = 0;
   NotePattern seen{};
   std::int32_t nTrainState = 0, nPlotEnd = 0;
-  std::string strPlotMode, strCurNote, strFreq0;
+  std::string strPlotMode, strFreq0;
 };

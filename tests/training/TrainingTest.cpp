@@ -119,17 +119,6 @@ class RangeTest : public ::testing::Test {
   void SetUp() override { ResetCoreForTest(); }
 };
 
-TEST_F(RangeTest, ReadyAtOnceStartsTheDefaultRange) {
-  std::fill(std::begin(g_fPattern), std::end(g_fPattern), kOld);
-  EXPECT_TRUE(AcceptRange(g_szNoteName[g_nRangeFirst], g_szNoteName[g_nRangeLast]));
-  EXPECT_TRUE(g_nRangeLast == 72 && g_nCurNote == 12 && g_nFirstNote == 12 && g_nLogLine == 2);
-  EXPECT_EQ(std::string(g_szLog[1]) + g_szLog[2] + g_szCurNoteText + g_szExpectFreqText,
-            "...C1C1  33");
-  for (int k = 0; k < kNoteCount; ++k) EXPECT_TRUE(Holds(k, k < 12 ? NotePattern{} : kOld)) << k;
-  AcknowledgeCaution();
-  EXPECT_EQ(g_nTrainState, 0);
-}
-
 // Each press of Ready after a rejection starts from run state 0.
 TEST_F(RangeTest, RulesAndRejectedAttempts) {
   const std::tuple<const char*, const char*, bool, int, int, int> kCases[] = {
@@ -146,6 +135,10 @@ TEST_F(RangeTest, RulesAndRejectedAttempts) {
     EXPECT_STREQ(g_szLog[2], bOk ? pszFirst : "");
   }
   EXPECT_STREQ(g_szExpectFreqText, " 440");
+  g_nRunState = 0;  // Ready at once: the default range, the patterns below it cleared
+  std::fill(std::begin(g_fPattern), std::end(g_fPattern), kOld);
+  EXPECT_TRUE(AcceptRange(g_szNoteName[12], g_szNoteName[72]) && g_nCurNote == 12);
+  for (int k = 0; k < kNoteCount; ++k) EXPECT_TRUE(Holds(k, k < 12 ? NotePattern{} : kOld)) << k;
   // Typed, as the edit keeps it, as cut into 4 bytes (never inside a UTF-8 character).
   for (const auto& [pszTyped, pszEdited, pszCut] : {std::tuple{"c4#b", "C4#", "C4#"},
                                                     {"a", "A", "A"},

@@ -14,7 +14,6 @@
 
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -300,8 +299,7 @@ TEST_F(UiTest, MainWindowRunsTheControllerOnItsTimerAndKeepsTheRunOnNewAndOpen) 
     wxSVGFileDC dc(path, 200, 700);
     pView->OnDraw(&dc);
   }
-  std::ifstream in(path.fn_str());
-  const std::string svg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string svg = ReadAll(path.utf8_string());
   wxRemoveFile(path);
   const std::regex text(R"re(<text x="([-\d.]+)" y="([-\d.]+)"[^>]*>L(\d+)</text>)re");
   std::vector<std::tuple<double, double, int>> lines;  // x, y, log line
