@@ -196,11 +196,12 @@ TEST_F(TrainerTest, SoundFilesAreConvertedOrPassedThrough) {
   }
 }
 
-// Ctrl+C on the real program: exit 130, a message, the earlier files kept.
+// Ctrl+C a second into a long run of the real program (its handler long in place): exit 130,
+// a message, the earlier files kept.
 TEST_F(TrainerTest, InterruptKeepsTheEarlierFiles) {
   WriteSound(m_dir / "in.wav", Samples(5120, 0));
   PlantEarlierRun();
-  const std::string command = "timeout --preserve-status -s INT 0.3 " SONAVEL_TRAIN_EXE
+  const std::string command = "timeout --preserve-status -s INT 1 " SONAVEL_TRAIN_EXE
                               " --pad 86400 --input " +
                               Path("in.wav") + " --out " + Out() + " 2>" + Path("err");
   EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 130);
