@@ -4,6 +4,8 @@
 #include <ostream>
 #include <string>
 
+#include "analysis/Fft.h"
+#include "analysis/SampleHistory.h"
 #include "cli/ChoiceNames.h"
 #include "training/NoteTables.h"
 #include "training/TrainingController.h"
@@ -62,8 +64,12 @@ void WriteTraceLine(std::ostream& trace, std::size_t nDialog, std::int64_t nTick
 }  // namespace
 
 NoteChoice CScriptedAnswers::Answer(const NotePattern& pattern, std::int64_t nTick) {
-  const NoteChoice choice =
-      m_nDialogs < m_choices.size() ? m_choices[m_nDialogs] : NoteChoice::Next;
+  NoteChoice choice = m_nDialogs < m_choices.size() ? m_choices[m_nDialogs] : NoteChoice::Next;
+  if (m_bAuto) {  // the block the pattern was taken from, as the trace names it
+    float block[kFftLen];
+    CopyHistorySamples(NoteBlockStart(g_nPlotStart, g_nPlotSegEnd), kFftLen, block);
+    choice = m_auto.Answer(block, pattern, g_nCurNote);
+  }
   ++m_nDialogs;
   if (m_pTrace != nullptr) {
     WriteTraceLine(*m_pTrace, m_nDialogs, nTick, pattern, choice);

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "cli/PlotWriter.h"
+#include "training/AutoAnswer.h"
 #include "training/FrontEnd.h"
 
 class CScriptedAnswers {
  public:
   // `pTrace` and `pPlot` may be null; the caller keeps them alive.
-  CScriptedAnswers(std::vector<NoteChoice> choices, std::ostream* pTrace, CPlotWriter* pPlot)
-      : m_choices(std::move(choices)), m_pTrace(pTrace), m_pPlot(pPlot) {}
+  CScriptedAnswers(std::vector<NoteChoice> choices, std::ostream* pTrace, CPlotWriter* pPlot,
+                   bool bAuto = false)
+      : m_choices(std::move(choices)), m_pTrace(pTrace), m_pPlot(pPlot), m_bAuto(bAuto) {}
 
   // The answer to the dialog now open for `pattern`, which the pass of timer tick `nTick`
   // (tenths of a second into the run) opened; writes the dialog to the trace and the plots.
@@ -27,4 +29,6 @@ class CScriptedAnswers {
   std::size_t m_nDialogs = 0;  // dialogs answered so far
   std::ostream* m_pTrace;      // --trace, or null
   CPlotWriter* m_pPlot;        // --plot, or null
+  bool m_bAuto;                // --choices auto
+  CAutoAnswerer m_auto;
 };

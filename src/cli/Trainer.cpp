@@ -116,7 +116,7 @@ int RunTrainer(int argc, const char* const* argv, std::ostream& out, std::ostrea
     plot.emplace(*options.plotDir);
   }
   CScriptedAnswers answers(std::move(settings.choices), options.trace ? &trace : nullptr,
-                           plot ? &*plot : nullptr);
+                           plot ? &*plot : nullptr, settings.bAutoChoices);
 
   if (pFileDevice || pCardDevice) {
     CWaveInDevice& device = pFileDevice ? static_cast<CWaveInDevice&>(*pFileDevice)

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <ostream>
 
 #include "cli/ChoiceNames.h"
@@ -57,7 +58,8 @@ std::optional<int> ParseTrainerOptions(int argc, const char* const* argv, Traine
   app.add_option("--first", options.first, "first note of the range (default C1)");
   app.add_option("--last", options.last, "last note of the range (default C6)");
   app.add_option("--choices", options.choices,
-                 "answers to the note pattern dialogs, e.g. N,R,B,D,X (then N)");
+                 "answers to the note pattern dialogs, e.g. N,R,B,D,X (then N), or auto: judged "
+                 "from the sound");
   app.add_option("--out", options.outDir, "folder for default_pattern.txt/.dat (default .)");
   app.add_option("--note-names", options.noteNames, "note_symbol.txt to use");
   app.add_option("--pad", options.pad, "seconds of silence after the sound (default 1.0)");
@@ -107,6 +109,12 @@ bool CheckRunOptions(const TrainerOptions& options, TrainerRunSettings& settings
   if (!ParseSeconds(options.think, settings.dThinkSeconds)) {
     error = "--think takes a number of seconds from 0 to 86400, not '" + options.think + "'";
     return false;
+  }
+  std::string lower = options.choices;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (lower == "auto") {
+    settings.bAutoChoices = true;
+    return true;
   }
   return ParseChoices(options.choices, settings.choices, error);
 }

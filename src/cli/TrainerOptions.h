@@ -38,6 +38,7 @@ struct TrainerRunSettings {
   double dPadSeconds = 0.0;
   double dThinkSeconds = 0.0;
   std::vector<NoteChoice> choices;  // answers to the note pattern dialogs, in order
+  bool bAutoChoices = false;        // --choices auto: each answer judged from the sound
 };
 
 // Checks the options of a training run: exactly one of --input and --device, then --pad,

@@ -1,0 +1,49 @@
+#include "training/AutoAnswer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/Pitch.h"
+#include "training/NoteTables.h"
+
+namespace {
+
+constexpr double kBinHz = 11025.0 / 512.0;
+constexpr double kMaxAperiodic = 0.3;  // above: no clear pitch
+
+double NoteHz(std::int32_t nNote) { return 440.0 * std::exp2((nNote - 57) / 12.0); }
+
+// Whether the pattern's strongest peak lies on the harmonic series of `dHz` (within a bin).
+bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz) {
+  const double dPeakHz = static_cast<double>(pattern.fBin[0]) * kBinHz;
+  const double dHarmonic = std::max(1.0, std::round(dPeakHz / dHz));
+  return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kBinHz;
+}
+
+}  // namespace
+
+int CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern, std::int32_t nNote) {
+  const PitchEstimate pitch = EstimatePitch(pfBlock, 512, 50.0, 2400.0);
+  if (pitch.dHz <= 0.0 || pitch.dAperiodic > kMaxAperiodic) {
+    return -1;
+  }
+  const auto nSounding = static_cast<std::int32_t>(std::lround(NoteIndexOf(pitch.dHz)));
+  if (nSounding == nNote) {
+    return StrongestPeakIsHarmonicOf(pattern, NoteHz(nNote)) ? 0 : -1;
+  }
+  return nSounding < nNote ? -1 : 1;
+}
+
+NoteChoice CAutoAnswerer::Answer(const float* pfBlock, const NotePattern& pattern,
+                                 std::int32_t nNote) {
+  if (nNote != m_nNote) {
+    m_nNote = nNote;
+    m_nRejections = 0;
+  }
+  const int nWhere = CompareBlockWithNote(pfBlock, pattern, nNote);
+  if (nWhere >= 0 || ++m_nRejections >= kMaxRejections) {
+    m_nNote = -1;
+    return NoteChoice::Next;
+  }
+  return NoteChoice::Replay;
+}

@@ -1,0 +1,27 @@
+// Answers the note pattern dialog as a player at the dialog would, for a recording of the range
+// played note by note: Next when the analysed block sounds the note asked for, Replay when it
+// sounds an earlier one (the rest of the note before, a release) or no clear pitch. A block
+// that sounds a later note means the note asked for has passed unaccepted: it is given up with
+// Next, so the run catches up instead of stalling; so is a note rejected kMaxRejections times.
+#pragma once
+
+#include <cstdint>
+
+#include "training/FrontEnd.h"
+
+class CAutoAnswerer {
+ public:
+  static constexpr int kMaxRejections = 6;
+
+  // The answer for note index `nNote` whose analysed block is `pfBlock[0 .. 512)` and whose
+  // pattern is `pattern`.
+  NoteChoice Answer(const float* pfBlock, const NotePattern& pattern, std::int32_t nNote);
+
+ private:
+  std::int32_t m_nNote = -1;  // the note of the rejections counted
+  int m_nRejections = 0;
+};
+
+// How the block's sound relates to note `nNote`: 0 it is that note, -1 an earlier note or no
+// clear pitch, +1 a later note.
+int CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern, std::int32_t nNote);
