@@ -15,7 +15,8 @@ double NoteHz(std::int32_t nNote) { return 440.0 * std::exp2((nNote - 57) / 12.0
 
 // Whether the pattern's strongest peak lies on the harmonic series of `dHz` (within a bin).
 bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz) {
-  const double dPeakHz = static_cast<double>(pattern.fBin[0]) * kBinHz;
+  // Bins count from 1 for the FFT's element 0.
+  const double dPeakHz = (static_cast<double>(pattern.fBin[0]) - 1.0) * kBinHz;
   const double dHarmonic = std::max(1.0, std::round(dPeakHz / dHz));
   return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kBinHz;
 }
