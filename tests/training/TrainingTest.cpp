@@ -9,8 +9,12 @@
 #include <tuple>
 #include <vector>
 
+#include "analysis/Fft.h"
+#include "analysis/PatternExtractor.h"
+#include "analysis/Pitch.h"
 #include "analysis/SegmentDetector.h"
 #include "support/CoreTestSupport.h"
+#include "training/AutoAnswer.h"
 #include "training/NotePlot.h"
 #include "training/PatternConfirmation.h"
 #include "training/RangeValidation.h"
@@ -218,6 +222,46 @@ TEST(NotePlotTest, StepHeightsMarksAndRingPositions) {
     ASSERT_EQ(lines.size(), 3u + nPoints) << nEnd;
     EXPECT_EQ(lines[3 + 1000 / nStep].nY2, -585) << nEnd;
   }
+}
+
+// 512 samples of note index `dNote` (fractional: mistuned) with harmonics 1 ... 5 (as far as they
+// fit), the fundamental at `dFirst` of the second's strength.
+std::vector<float> NoteBlock(double dNote, double dFirst = 1.0) {
+  std::vector<float> s(kFftLen);
+  const double dHz = 440.0 * std::exp2((dNote - 57) / 12.0);
+  for (int n = 0; n < kFftLen; ++n)
+    for (int h = 1; h <= 5 && h * dHz < 5000.0; ++h)  // below half the sampling rate
+      s[n] += float((h == 1 ? dFirst : 1.0 / h) * std::sin(2 * M_PI * h * dHz * n / 11025.0 + h));
+  return s;
+}
+
+// Asked for note 45 (A3): which blocks are that note, an earlier or a later one.
+TEST(AutoAnswerTest, BlockPitchAgainstTheNoteAskedFor) {
+  for (const auto& [dNote, dFirst, nWhere] : {std::tuple{45.0, 1.0, 0},
+                                              {45.3, 1.0, 0},
+                                              {45.0, 0.1, 0},  // mistuned; weak fundamental
+                                              {44.0, 1.0, -1},
+                                              {46.0, 1.0, 1},
+                                              {57.0, 1.0, 1},
+                                              {33.0, 1.0, -1}}) {
+    std::vector<float> block = NoteBlock(dNote, dFirst), spectrum = block;
+    FftMagnitudes(spectrum.data());
+    EXPECT_EQ(CompareBlockWithNote(block.data(), ComputeNotePattern(spectrum.data()), 45), nWhere)
+        << dNote << " " << dFirst;
+  }
+  for (const double dNote : {28.0, 60.0, 84.0})  // E2, C5, C7 to a tenth of a semitone
+    EXPECT_NEAR(NoteIndexOf(EstimatePitch(NoteBlock(dNote).data(), kFftLen, 50, 2400).dHz), dNote,
+                0.1);
+  std::vector<float> noise(kFftLen);
+  for (float& f : noise) f = float(std::rand() % 2001 - 1000);
+  EXPECT_EQ(CompareBlockWithNote(noise.data(), NotePattern{}, 45), -1);
+  // Replay until the sixth rejection of one note; a later note gives the note up at once.
+  CAutoAnswerer answerer;
+  const std::vector<float> earlier = NoteBlock(44.0), later = NoteBlock(46.0);
+  for (int k = 1; k <= CAutoAnswerer::kMaxRejections; ++k)
+    EXPECT_EQ(answerer.Answer(earlier.data(), NotePattern{}, 45),
+              k < CAutoAnswerer::kMaxRejections ? NoteChoice::Replay : NoteChoice::Next);
+  EXPECT_EQ(answerer.Answer(later.data(), NotePattern{}, 45), NoteChoice::Next);
 }
 
 constexpr const char* kC1Ok = "C1         -OK-";
