@@ -7,8 +7,8 @@
 namespace {
 
 constexpr double kRateHz = 11025.0;
-constexpr double kThreshold = 0.15;      // the first dip below this is the period
-constexpr double kSubmultipleDip = 0.3;  // a dip at a submultiple of it this deep wins
+constexpr double kThreshold = 0.15;  // the first dip below this is the period
+constexpr double kClearDip = 0.3;    // a dip at a multiple of the period this deep is clear
 
 }  // namespace
 
@@ -74,7 +74,7 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
         nDip = tau;
       }
     }
-    if (at(nDip) >= kSubmultipleDip) {
+    if (at(nDip) >= kClearDip) {
       break;
     }
     const double a = at(nDip - 1), b = at(nDip), c = at(nDip + 1);

@@ -111,7 +111,9 @@ bool CheckRunOptions(const TrainerOptions& options, TrainerRunSettings& settings
     return false;
   }
   std::string lower = options.choices;
-  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  for (char& ch : lower) {
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
   if (lower == "auto") {
     settings.bAutoChoices = true;
     return true;

@@ -23,16 +23,18 @@ bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz) {
 
 }  // namespace
 
-int CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern, std::int32_t nNote) {
+BlockSound CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern,
+                                std::int32_t nNote) {
   const PitchEstimate pitch = EstimatePitch(pfBlock, 512, 50.0, 2400.0);
   if (pitch.dHz <= 0.0 || pitch.dAperiodic > kMaxAperiodic) {
-    return -1;
+    return BlockSound::Unclear;
   }
   const auto nSounding = static_cast<std::int32_t>(std::lround(NoteIndexOf(pitch.dHz)));
   if (nSounding == nNote) {
-    return StrongestPeakIsHarmonicOf(pattern, NoteHz(nNote)) ? 0 : -1;
+    return StrongestPeakIsHarmonicOf(pattern, NoteHz(nNote)) ? BlockSound::TheNote
+                                                             : BlockSound::Unclear;
   }
-  return nSounding < nNote ? -1 : 1;
+  return nSounding < nNote ? BlockSound::Earlier : BlockSound::Later;
 }
 
 NoteChoice CAutoAnswerer::Answer(const float* pfBlock, const NotePattern& pattern,
@@ -41,8 +43,9 @@ NoteChoice CAutoAnswerer::Answer(const float* pfBlock, const NotePattern& patter
     m_nNote = nNote;
     m_nRejections = 0;
   }
-  const int nWhere = CompareBlockWithNote(pfBlock, pattern, nNote);
-  if (nWhere >= 0 || ++m_nRejections >= kMaxRejections) {
+  const BlockSound sound = CompareBlockWithNote(pfBlock, pattern, nNote);
+  if (sound == BlockSound::TheNote || sound == BlockSound::Later ||
+      (sound == BlockSound::Unclear && ++m_nRejections >= kMaxRejections)) {
     m_nNote = -1;
     return NoteChoice::Next;
   }

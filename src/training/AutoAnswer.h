@@ -1,8 +1,9 @@
 // Answers the note pattern dialog as a player at the dialog would, for a recording of the range
 // played note by note: Next when the analysed block sounds the note asked for, Replay when it
-// sounds an earlier one (the rest of the note before, a release) or no clear pitch. A block
-// that sounds a later note means the note asked for has passed unaccepted: it is given up with
-// Next, so the run catches up instead of stalling; so is a note rejected kMaxRejections times.
+// sounds an earlier one (the rest of the note before, a release: waited out however long it
+// lasts) or no clear pitch. A block that sounds a later note means the note asked for has passed
+// unaccepted: it is given up with Next, so the run catches up instead of stalling; so is a note
+// whose blocks had no clear pitch kMaxRejections times.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,7 @@ class CAutoAnswerer {
   int m_nRejections = 0;
 };
 
-// How the block's sound relates to note `nNote`: 0 it is that note, -1 an earlier note or no
-// clear pitch, +1 a later note.
-int CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern, std::int32_t nNote);
+// How the block's sound relates to the note asked for.
+enum class BlockSound { TheNote, Earlier, Later, Unclear };
+BlockSound CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern,
+                                std::int32_t nNote);

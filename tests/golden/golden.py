@@ -60,6 +60,8 @@ CASES = {  # recording, options; a loud last partial buffer (tail) is dropped
     "tick-tie": (LATE[:2205 * 512], "--first C4 --pad 0"),
     "tick-early": (LATE[:2204 * 512], "--first C4 --pad 0"),
     "tail": (TAIL, "--first C4 --pad 0"),
+    "scale-auto": (quiet(0.3) + sum((tone(440 * 2 ** ((k - 57) / 12), 1.5, decay=0.0) + quiet(0.7)
+                                     for k in range(48, 53)), []), "--first C4 --last E4", "--choices=auto"),
 }
 
 
