@@ -4,9 +4,11 @@
 #include <cmath>
 #include <vector>
 
+#include "analysis/SampleHistory.h"
+
 namespace {
 
-constexpr double kRateHz = 11025.0;
+constexpr auto kRateHz = static_cast<double>(kSampleRateHz);
 constexpr double kThreshold = 0.15;  // the first dip below this is the period
 constexpr double kClearDip = 0.3;    // a dip at a multiple of the period this deep is clear
 
@@ -37,6 +39,12 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
         dRunning > 0.0 ? dSum * static_cast<double>(tau) / dRunning : 1.0;
   }
   const auto at = [&norm](std::int32_t tau) { return norm[static_cast<std::size_t>(tau)]; };
+  // The lag of the parabola's vertex through the dip at `tau` and its neighbours.
+  const auto vertex = [&at](std::int32_t tau) {
+    const double a = at(tau - 1), b = at(tau), c = at(tau + 1);
+    const double dDen = a - 2.0 * b + c;
+    return tau + (dDen > 0.0 ? 0.5 * (a - c) / dDen : 0.0);
+  };
   std::int32_t nBest = -1;
   for (std::int32_t tau = nMinLag; tau < nMaxLag; ++tau) {
     if (at(tau) < kThreshold) {
@@ -55,14 +63,7 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
       }
     }
   }
-  double dLag = nBest;
-  if (nBest > 1 && nBest < nMaxLag) {
-    const double a = at(nBest - 1), b = at(nBest), c = at(nBest + 1);
-    const double dDen = a - 2.0 * b + c;
-    if (dDen > 0.0) {
-      dLag += 0.5 * (a - c) / dDen;
-    }
-  }
+  double dLag = nBest > 1 && nBest < nMaxLag ? vertex(nBest) : nBest;
   // Measured again at 2, 4, 8 ... periods while their dips stay clear: the error of locating
   // a dip between whole lags is divided by the multiple, and each step's estimate is close
   // enough to find the next dip.
@@ -77,9 +78,7 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
     if (at(nDip) >= kClearDip) {
       break;
     }
-    const double a = at(nDip - 1), b = at(nDip), c = at(nDip + 1);
-    const double dDen = a - 2.0 * b + c;
-    dLag = (nDip + (dDen > 0.0 ? 0.5 * (a - c) / dDen : 0.0)) / m;
+    dLag = vertex(nDip) / m;
   }
   result.dHz = kRateHz / dLag;
   result.dAperiodic = at(nBest);
@@ -87,3 +86,5 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
 }
 
 double NoteIndexOf(double dHz) { return 57.0 + 12.0 * std::log2(dHz / 440.0); }
+
+double NoteHz(double dNoteIndex) { return 440.0 * std::exp2((dNoteIndex - 57.0) / 12.0); }

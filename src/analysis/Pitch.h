@@ -17,3 +17,6 @@ PitchEstimate EstimatePitch(const float* pfSamples, std::int32_t nCount, double 
 
 // The note index (C0 = 0, A4 = 57) nearest to `dHz` as a fractional number: 57 + 12 log2(f/440).
 double NoteIndexOf(double dHz);
+
+// The equal-tempered frequency of note index `dNoteIndex`, the inverse of NoteIndexOf.
+double NoteHz(double dNoteIndex);

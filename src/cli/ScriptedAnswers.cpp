@@ -63,13 +63,16 @@ void WriteTraceLine(std::ostream& trace, std::size_t nDialog, std::int64_t nTick
 
 }  // namespace
 
+NoteChoice CScriptedAnswers::AutoChoice(const NotePattern& pattern) {
+  float block[kFftLen];  // the block the pattern was taken from, as the trace names it
+  CopyHistorySamples(NoteBlockStart(g_nPlotStart, g_nPlotSegEnd), kFftLen, block);
+  return m_auto.Answer(block, pattern, g_nCurNote);
+}
+
 NoteChoice CScriptedAnswers::Answer(const NotePattern& pattern, std::int64_t nTick) {
-  NoteChoice choice = m_nDialogs < m_choices.size() ? m_choices[m_nDialogs] : NoteChoice::Next;
-  if (m_bAuto) {  // the block the pattern was taken from, as the trace names it
-    float block[kFftLen];
-    CopyHistorySamples(NoteBlockStart(g_nPlotStart, g_nPlotSegEnd), kFftLen, block);
-    choice = m_auto.Answer(block, pattern, g_nCurNote);
-  }
+  const NoteChoice choice = m_bAuto                         ? AutoChoice(pattern)
+                            : m_nDialogs < m_choices.size() ? m_choices[m_nDialogs]
+                                                            : NoteChoice::Next;
   ++m_nDialogs;
   if (m_pTrace != nullptr) {
     WriteTraceLine(*m_pTrace, m_nDialogs, nTick, pattern, choice);

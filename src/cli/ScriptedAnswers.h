@@ -25,6 +25,9 @@ class CScriptedAnswers {
   NoteChoice Answer(const NotePattern& pattern, std::int64_t nTick);
 
  private:
+  // --choices auto: judged from the analysed block's sound.
+  NoteChoice AutoChoice(const NotePattern& pattern);
+
   std::vector<NoteChoice> m_choices;
   std::size_t m_nDialogs = 0;  // dialogs answered so far
   std::ostream* m_pTrace;      // --trace, or null

@@ -3,29 +3,27 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/Fft.h"
 #include "analysis/Pitch.h"
 #include "training/NoteTables.h"
 
 namespace {
 
-constexpr double kBinHz = 11025.0 / 512.0;
 constexpr double kMaxAperiodic = 0.3;  // above: no clear pitch
-
-double NoteHz(std::int32_t nNote) { return 440.0 * std::exp2((nNote - 57) / 12.0); }
 
 // Whether the pattern's strongest peak lies on the harmonic series of `dHz` (within a bin).
 bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz) {
   // Bins count from 1 for the FFT's element 0.
-  const double dPeakHz = (static_cast<double>(pattern.fBin[0]) - 1.0) * kBinHz;
+  const double dPeakHz = (static_cast<double>(pattern.fBin[0]) - 1.0) * kHzPerBin;
   const double dHarmonic = std::max(1.0, std::round(dPeakHz / dHz));
-  return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kBinHz;
+  return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kHzPerBin;
 }
 
 }  // namespace
 
 BlockSound CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern,
                                 std::int32_t nNote) {
-  const PitchEstimate pitch = EstimatePitch(pfBlock, 512, 50.0, 2400.0);
+  const PitchEstimate pitch = EstimatePitch(pfBlock, kFftLen, 50.0, 2400.0);
   if (pitch.dHz <= 0.0 || pitch.dAperiodic > kMaxAperiodic) {
     return BlockSound::Unclear;
   }
