@@ -1,6 +1,5 @@
 // The recorder over the fake, sound-file and PortAudio devices: calls, messages, every sample.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "capture/SoundFileDevice.h"
 #include "capture/WaveInRecorder.h"
 #include "support/CoreTestSupport.h"
+#include "support/SoundFiles.h"
 #include "training/RangeValidation.h"
 
 namespace fs = std::filesystem;
@@ -102,11 +102,7 @@ class CaptureTest : public ::testing::Test, public CMessageBoxService {
   }
   std::string WriteWav(const Samples& s, int nRate = kSampleRateHz, int nSub = SF_FORMAT_PCM_16) {
     const std::string path = (m_dir / "in.wav").string();
-    SF_INFO info{0, nRate, 1, SF_FORMAT_WAV | nSub, 0, 0};
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);  // float: v / 32768
-    sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
+    WriteSound(path, s, nSub, nRate);
     return path;
   }
 

@@ -2,7 +2,6 @@
 // messages, sound file conversion, Ctrl+C and a file cut or removed while it plays in real time.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@
 #include "capture/SoundFileReader.h"
 #include "cli/Trainer.h"
 #include "support/CoreTestSupport.h"
+#include "support/SoundFiles.h"
 
 namespace fs = std::filesystem;
 using ::testing::AllOf;
@@ -47,16 +47,6 @@ Samples Tones(std::initializer_list<double> freqs, int nSlow = 1) {
     s.insert(s.end(), static_cast<std::size_t>(0.7 * kRate * nSlow), 0);
   }
   return s;
-}
-
-// A WAV of the frames `s` (channels interleaved) in `nFormat`.
-void WriteSound(const fs::path& path, const Samples& s, int nFormat = SF_FORMAT_PCM_16,
-                int nRate = kRate, int nChannels = 1) {
-  SF_INFO info{0, nRate, nChannels, SF_FORMAT_WAV | nFormat, 0, 0};
-  SNDFILE* pFile = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(pFile, nullptr) << sf_strerror(nullptr);
-  sf_write_short(pFile, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(pFile);
 }
 
 struct RunResult {
