@@ -22,6 +22,8 @@ constexpr double kFluxFloor = 2.0;
 constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's attack lies
 constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls this low
 constexpr std::size_t kKeptFrames = 128;
+constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
+constexpr std::int64_t kSameNoteFrames = 26;  // ~150 ms: the same note again this soon is its own attack
 
 double FrameSeconds(std::int64_t nFrame, double dWithin) {
   return (static_cast<double>(nFrame * kHop) + dWithin) / kRateHz;
@@ -109,7 +111,8 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   }
   const Frame& frame = at(nFrame);
   // A sounding note ends when its energy falls low enough.
-  if (m_bOpen && frame.dEnergy < kOffsetFraction * m_dPeakEnergy) {
+  if (m_bOpen && nFrame > m_nLastOnsetFrame + kLate &&
+      frame.dEnergy < kOffsetFraction * m_dPeakEnergy) {
     CloseNote(FrameSeconds(nFrame, kFftLen / 2.0));
   }
   if (m_bOpen) {
@@ -159,8 +162,12 @@ void CRecognizer::Decide(std::int64_t nFrame) {
     return;
   }
   // A repeated note needs a real new attack.
-  const double dBefore = at(std::max(nFirstKept, nFrame - 4)).dEnergy;
-  if (m_bOpen && nBest == m_current.nNote && early.dEnergy < 1.3 * dBefore) {
+  double dBefore = frame.dEnergy;  // the quietest just before
+  for (std::int64_t f = std::max(nFirstKept, nFrame - 8); f < nFrame; ++f) {
+    dBefore = std::min(dBefore, at(f).dEnergy);
+  }
+  if (m_bOpen && nBest == m_current.nNote &&
+      (early.dEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
     return;
   }
   const double dOnset = FrameSeconds(nFrame, kOnsetLagSamples);
