@@ -30,7 +30,7 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   CLI::App app{"Recognises the notes of a trained instrument in a recording.", "sonavel-recognize"};
   std::string patternsPath, input, first = "C0", last = "B8";
   app.add_option("--patterns", patternsPath, "pattern file (.dat) written by Sonavel")->required();
@@ -80,4 +80,12 @@ int main(int argc, char** argv) {
   recognizer.Finish();
   print();
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

@@ -23,7 +23,8 @@ constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's 
 constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls this low
 constexpr std::size_t kKeptFrames = 128;
 constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
-constexpr std::int64_t kSameNoteFrames = 26;  // ~150 ms: the same note again this soon is its own attack
+constexpr std::int64_t kSameNoteFrames =
+    26;  // ~150 ms: the same note again this soon is its own attack
 
 double FrameSeconds(std::int64_t nFrame, double dWithin) {
   return (static_cast<double>(nFrame * kHop) + dWithin) / kRateHz;
@@ -46,8 +47,9 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
       const int nAt = static_cast<int>(p.fBin[i]) - 1;
       const float fWeight = p.fWeight[i];
       for (int d = -1; d <= 1; ++d) {
-        if (nAt + d >= kBandFirst && nAt + d <= kBandLast) {
-          auto& w = t.weights[static_cast<std::size_t>(nAt + d)];
+        const int nBin = nAt + d;
+        if (nBin >= kBandFirst && nBin <= kBandLast) {
+          auto& w = t.weights[static_cast<std::size_t>(nBin)];
           w = std::max(w, d == 0 ? fWeight : fWeight / 2);
         }
       }
