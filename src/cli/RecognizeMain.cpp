@@ -1,10 +1,12 @@
 // sonavel-recognize: the notes of a trained instrument in a recording, one line per note.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,9 @@ static int Run(int argc, char** argv) {
   app.add_option("--input", input, "sound file to recognise")->required();
   app.add_option("--first", first, "lowest candidate note (default C0)");
   app.add_option("--last", last, "highest candidate note (default B8)");
+  std::string jsonPath;
+  app.add_option("--json", jsonPath,
+                 "also write the notes as a JSON array of {onset, offset, midi, name, score}");
   CLI11_PARSE(app, argc, argv);
 
   std::ifstream in(patternsPath, std::ios::binary);
@@ -64,8 +69,15 @@ static int Run(int argc, char** argv) {
   if (!reader.Open(input, error)) {
     return Fail(error);
   }
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
   const auto print = [&] {
     for (const RecognizedNote& note : recognizer.TakeNotes()) {
+      const auto rounded = [](double d) { return std::round(d * 1000.0) / 1000.0; };
+      json.push_back({{"onset", rounded(note.dOnset)},
+                      {"offset", rounded(note.dOffset)},
+                      {"midi", note.nNote + 12},
+                      {"name", StandardNoteName(note.nNote)},
+                      {"score", rounded(note.dScore)}});
       std::printf("%.3f %.3f %s %.3f\n", note.dOnset, note.dOffset,
                   StandardNoteName(note.nNote).c_str(), note.dScore);
     }
@@ -79,6 +91,13 @@ static int Run(int argc, char** argv) {
   }
   recognizer.Finish();
   print();
+  if (!jsonPath.empty()) {
+    std::ofstream out(jsonPath, std::ios::binary);
+    out << json.dump(1) << '\n';
+    if (!out.flush()) {
+      return Fail("cannot write " + jsonPath);
+    }
+  }
   return 0;
 }
 
