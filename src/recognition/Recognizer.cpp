@@ -24,6 +24,8 @@ constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's 
 constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls this low
 constexpr std::size_t kKeptFrames = 128;
 constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
+constexpr double kFallFraction = 0.5;   // after an attack the sound is at least this loud
+constexpr double kMinScore = 0.35;      // a cosine below this names no trained note
 constexpr std::int64_t kSameNoteFrames =
     26;  // ~150 ms: the same note again this soon is its own attack
 
@@ -184,6 +186,10 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   double dBefore = frame.dEnergy;  // the quietest just before
   for (std::int64_t f = std::max(nFirstKept, nFrame - 8); f < nFrame; ++f) {
     dBefore = std::min(dBefore, at(f).dEnergy);
+  }
+  // Not an attack: the sound falls away (a note cut off) or resembles no trained note.
+  if (early.dEnergy < kFallFraction * dBefore || dBest < kMinScore) {
+    return;
   }
   if (m_bOpen && nBest == m_current.nNote &&
       (early.dEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {

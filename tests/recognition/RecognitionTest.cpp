@@ -1,0 +1,65 @@
+// The recogniser on a melody of harmonic tones, with patterns taken from the same tones as
+// training takes them: every note at its onset, legato and a repeated note included, and only
+// trained notes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+#include <vector>
+
+#include "analysis/Fft.h"
+#include "analysis/PatternExtractor.h"
+#include "recognition/Recognizer.h"
+
+namespace {
+
+constexpr double kRate = 11025.0;
+
+// A note of index `nNote` from `dOn` for `dLength` s, five harmonics, decaying; added to `s`.
+void AddNote(std::vector<std::int16_t>& s, std::int32_t nNote, double dOn, double dLength) {
+  const double dHz = 440.0 * std::exp2((nNote - 57) / 12.0);
+  const auto nFirst = static_cast<std::size_t>(dOn * kRate);
+  for (std::size_t n = 0; n < static_cast<std::size_t>(dLength * kRate); ++n) {
+    const double t = static_cast<double>(n) / kRate;
+    double v = 0.0;
+    for (int h = 1; h <= 5 && h * dHz < 5000.0; ++h) v += std::sin(2 * M_PI * h * dHz * t) / h;
+    s[nFirst + n] = static_cast<std::int16_t>(s[nFirst + n] + 9000.0 * std::exp(-2.0 * t) * v);
+  }
+}
+
+TEST(RecognitionTest, MelodyOfTrainedTonesGivesItsNotes) {
+  std::vector<NotePattern> patterns(kNoteCount);
+  for (std::int32_t k = 48; k <= 59; k += (k == 52 ? 2 : 1)) {  // C4 ... B4 without F4
+    std::vector<std::int16_t> tone(11025, 0);
+    AddNote(tone, k, 0.0, 1.0);
+    std::vector<float> block(kFftLen);
+    for (int n = 0; n < kFftLen; ++n) block[n] = static_cast<float>(tone[n + 2000]) * 0.00008f;
+    FftMagnitudes(block.data());
+    patterns[static_cast<std::size_t>(k)] = ComputeNotePattern(block.data());
+  }
+  // onset, length, note: rests, legato (57 -> 59 -> 55), a repeated 50, a short last note
+  const std::tuple<double, double, std::int32_t> kMelody[] = {
+      {0.5, 0.6, 48}, {1.3, 0.3, 50}, {1.8, 0.4, 50}, {2.4, 0.5, 57},
+      {2.9, 0.4, 59}, {3.3, 0.6, 55}, {5.0, 0.25, 52}};
+  std::vector<std::int16_t> s(6 * 11025, 0);
+  for (const auto& [dOn, dLength, nNote] : kMelody) AddNote(s, nNote, dOn, dLength);
+  CRecognizer recognizer(patterns, 0, kNoteCount - 1);
+  for (std::size_t k = 0; k < s.size(); k += 512)
+    recognizer.Feed(&s[k], std::min<std::size_t>(512, s.size() - k));
+  recognizer.Finish();
+  const std::vector<RecognizedNote> notes = recognizer.TakeNotes();
+  std::vector<std::tuple<double, std::int32_t>> want, got;
+  for (const auto& [dOn, dLength, nNote] : kMelody) want.emplace_back(dOn, nNote);
+  for (const RecognizedNote& note : notes) {
+    got.emplace_back(note.dOnset, note.nNote);
+    EXPECT_TRUE(note.dOffset > note.dOnset && note.dScore > 0.5 && note.dScore <= 1.0);
+    EXPECT_NE(patterns[static_cast<std::size_t>(note.nNote)].fWeight[0], 0.0f);  // trained
+  }
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(std::get<1>(got[i]), std::get<1>(want[i])) << i;
+    EXPECT_NEAR(std::get<0>(got[i]), std::get<0>(want[i]), 0.03) << i;
+  }
+}
+
+}  // namespace
