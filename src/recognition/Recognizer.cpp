@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "analysis/Fft.h"
+#include "analysis/SampleHistory.h"
 
 namespace {
 
-constexpr double kRateHz = 11025.0;
 constexpr std::int64_t kHop = 64;
 constexpr int kBandFirst = 2;  // FFT elements of the band the patterns use
 constexpr int kBandLast = 190;
@@ -46,7 +46,7 @@ float FastLog1p(float x) {
 }
 
 double FrameSeconds(std::int64_t nFrame, double dWithin) {
-  return (static_cast<double>(nFrame * kHop) + dWithin) / kRateHz;
+  return (static_cast<double>(nFrame * kHop) + dWithin) / kSampleRateHz;
 }
 
 }  // namespace
@@ -203,6 +203,9 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   m_current = RecognizedNote{dOnset, dOnset, nBest, std::clamp(dBest, 0.0, 1.0)};
   m_dPeakEnergy = std::max(early.dEnergy, late.dEnergy);
   m_nLastOnsetFrame = nFrame;
+  if (m_onStart) {
+    m_onStart(m_current);
+  }
 }
 
 void CRecognizer::CloseNote(double dOffset) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ class CRecognizer {
   // No more samples: the last note ends here.
   void Finish();
   std::vector<RecognizedNote> TakeNotes();
+
+  // Called from Feed() as soon as a note is named, its offset not yet known (dOffset =
+  // dOnset): live input shows it then rather than when it ends.
+  void OnNoteStart(std::function<void(const RecognizedNote&)> listener) {
+    m_onStart = std::move(listener);
+  }
 
   bool HasCandidates() const { return !m_templates.empty(); }
 
@@ -63,4 +70,5 @@ class CRecognizer {
   double m_dPeakEnergy = 0.0;
   std::int64_t m_nLastOnsetFrame = -1000;
   std::vector<RecognizedNote> m_done;
+  std::function<void(const RecognizedNote&)> m_onStart;
 };
