@@ -4,16 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <system_error>
 
+#include "analysis/Fft.h"
 #include "training/NoteTables.h"
 
 namespace fs = std::filesystem;
@@ -332,4 +336,60 @@ bool SaveUserPatternFile(const std::string& chosenPath, std::string* pError) {
     *pError = error;
   }
   return false;
+}
+
+bool ReadPatternFile(const fs::path& path, std::vector<NotePattern>& patterns, std::string& error) {
+  constexpr std::size_t kRecordSize = sizeof(NotePattern);
+  constexpr std::size_t kMaxBytes = kRecordSize * kNoteCount;
+  const std::string name = "the pattern file " + path.string();
+  std::error_code ec;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || fs::is_directory(path, ec)) {
+    error = "cannot read " + name;
+    return false;
+  }
+  // One byte more than the largest file tells a file that is too long, even an endless one.
+  std::string bytes(kMaxBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) {
+    error = "cannot read " + name;
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (bytes.size() > kMaxBytes) {
+    error = name + " holds more than " + std::to_string(kNoteCount) +
+            " records of 48 bytes: not a pattern file";
+    return false;
+  }
+  if (bytes.empty() || bytes.size() % kRecordSize != 0) {
+    error = name + " is " + std::to_string(bytes.size()) +
+            " bytes, not a whole number of 48-byte records: not a pattern file";
+    return false;
+  }
+  patterns.assign(bytes.size() / kRecordSize, NotePattern{});
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    float fValues[2 * kPeakCount];
+    for (std::size_t k = 0; k < std::size(fValues); ++k) {
+      std::uint32_t nBits = 0;
+      for (std::size_t b = 0; b < 4; ++b) {
+        nBits |= static_cast<std::uint32_t>(
+                     static_cast<unsigned char>(bytes[i * kRecordSize + k * 4 + b]))
+                 << (8 * b);
+      }
+      fValues[k] = std::bit_cast<float>(nBits);
+    }
+    // A bin counts from 1 for the FFT's first element; the spectrum has kFftLen / 2 + 1.
+    constexpr float kMaxBin = static_cast<float>(kFftLen) / 2.0f + 1.0f;
+    for (std::size_t k = 0; k < std::size(fValues); ++k) {
+      const float fLimit = k < kPeakCount ? kMaxBin : 10.0f;
+      if (!std::isfinite(fValues[k]) || fValues[k] < 0.0f || fValues[k] > fLimit) {
+        error = name + ": record " + std::to_string(i) + " holds " + std::to_string(fValues[k]) +
+                (k < kPeakCount ? " as a bin" : " as a weight") + ": not a pattern file";
+        return false;
+      }
+    }
+    std::copy_n(fValues, kPeakCount, patterns[i].fBin);
+    std::copy_n(fValues + kPeakCount, kPeakCount, patterns[i].fWeight);
+  }
+  return true;
 }

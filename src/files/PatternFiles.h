@@ -11,6 +11,9 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "training/NoteTables.h"
 
 inline constexpr const char* kPatternTextName = "default_pattern.txt";
 inline constexpr const char* kPatternDataName = "default_pattern.dat";
@@ -49,3 +52,12 @@ std::filesystem::path UserPatternFilePath(const std::string& chosenPath);
 // Sets g_bUserSaved to 1 only when the file was written completely. On failure returns
 // false, says why on standard error and in *pError (when given).
 bool SaveUserPatternFile(const std::string& chosenPath, std::string* pError = nullptr);
+
+// Reads a pattern file written by Sonavel (default_pattern.dat or a saved user file) into
+// `patterns`, record k for note k, without touching the training run's tables. A file that
+// cannot be read, is empty, is not a whole number of records, holds more than 108 records
+// (only that much is ever read), or holds a record that no training writes (a value that is
+// not a number, a bin outside the spectrum, a weight outside 0 ... 10) is refused: false, and
+// `error` names the file and the reason.
+bool ReadPatternFile(const std::filesystem::path& path, std::vector<NotePattern>& patterns,
+                     std::string& error);
