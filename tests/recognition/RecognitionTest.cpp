@@ -7,36 +7,13 @@
 #include <tuple>
 #include <vector>
 
-#include "analysis/Fft.h"
-#include "analysis/PatternExtractor.h"
 #include "recognition/Recognizer.h"
+#include "support/HarmonicTones.h"
 
 namespace {
 
-constexpr double kRate = 11025.0;
-
-// A note of index `nNote` from `dOn` for `dLength` s, five harmonics, decaying; added to `s`.
-void AddNote(std::vector<std::int16_t>& s, std::int32_t nNote, double dOn, double dLength) {
-  const double dHz = 440.0 * std::exp2((nNote - 57) / 12.0);
-  const auto nFirst = static_cast<std::size_t>(dOn * kRate);
-  for (std::size_t n = 0; n < static_cast<std::size_t>(dLength * kRate); ++n) {
-    const double t = static_cast<double>(n) / kRate;
-    double v = 0.0;
-    for (int h = 1; h <= 5 && h * dHz < 5000.0; ++h) v += std::sin(2 * M_PI * h * dHz * t) / h;
-    s[nFirst + n] = static_cast<std::int16_t>(s[nFirst + n] + 9000.0 * std::exp(-2.0 * t) * v);
-  }
-}
-
 TEST(RecognitionTest, MelodyOfTrainedTonesGivesItsNotes) {
-  std::vector<NotePattern> patterns(kNoteCount);
-  for (std::int32_t k = 48; k <= 59; k += (k == 52 ? 2 : 1)) {  // C4 ... B4 without F4
-    std::vector<std::int16_t> tone(11025, 0);
-    AddNote(tone, k, 0.0, 1.0);
-    std::vector<float> block(kFftLen);
-    for (int n = 0; n < kFftLen; ++n) block[n] = static_cast<float>(tone[n + 2000]) * 0.00008f;
-    FftMagnitudes(block.data());
-    patterns[static_cast<std::size_t>(k)] = ComputeNotePattern(block.data());
-  }
+  const std::vector<NotePattern> patterns = TrainedTonePatterns();
   // onset, length, note: rests, legato (57 -> 59 -> 55), a repeated 50, a short last note
   const std::tuple<double, double, std::int32_t> kMelody[] = {
       {0.5, 0.6, 48}, {1.3, 0.3, 50}, {1.8, 0.4, 50}, {2.4, 0.5, 57},
