@@ -21,11 +21,11 @@ function(sonavel_gzip source output)
     VERBATIM)
 endfunction()
 
-set(SONAVEL_MAN_GZ ${PROJECT_BINARY_DIR}/man/sonavel.1.gz
-                   ${PROJECT_BINARY_DIR}/man/sonavel-train.1.gz)
-sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/man/sonavel.1 ${PROJECT_BINARY_DIR}/man/sonavel.1.gz)
-sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/man/sonavel-train.1
-             ${PROJECT_BINARY_DIR}/man/sonavel-train.1.gz)
+set(SONAVEL_MAN_GZ)
+foreach(page sonavel sonavel-train sonavel-recognize)
+  sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+  list(APPEND SONAVEL_MAN_GZ ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+endforeach()
 set(SONAVEL_CHANGELOG_GZ ${PROJECT_BINARY_DIR}/doc/changelog.gz)
 sonavel_gzip(${PROJECT_SOURCE_DIR}/docs/debian/changelog ${SONAVEL_CHANGELOG_GZ})
 add_custom_target(sonavel_compressed_docs ALL DEPENDS ${SONAVEL_MAN_GZ} ${SONAVEL_CHANGELOG_GZ})
@@ -40,14 +40,16 @@ set(CPACK_PACKAGE_NAME "sonavel")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Sonavel developers")
 set(CPACK_PACKAGE_CONTACT "Sonavel developers <developers@sonavel.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Trains note patterns from a microphone or a recording")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Learns and recognises the notes of an instrument")
 # One paragraph, its lines short enough for package tools to show as they are.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Sonavel listens to notes played one at a time, from the sound card or a"
   "sound file, and keeps a pattern of each note's spectrum: its six strongest"
   "peaks with their weights. The patterns are written to a text listing and to"
-  "binary pattern files. The package has a desktop program (sonavel) and a"
-  "command-line trainer (sonavel-train).")
+  "binary pattern files, from which it recognises the notes of the trained"
+  "instrument in recordings and live, writing them as text, JSON or MIDI. The"
+  "package has a desktop program (sonavel), a command-line trainer"
+  "(sonavel-train) and a recogniser (sonavel-recognize).")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)

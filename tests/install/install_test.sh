@@ -14,8 +14,9 @@ fail() {
 }
 
 "$cmake_exe" --install "$build_dir" --prefix "$prefix" >/dev/null
-for f in bin/sonavel bin/sonavel-train share/icons/hicolor/32x32/apps/sonavel.png \
-         share/man/man1/sonavel.1.gz share/man/man1/sonavel-train.1.gz; do
+for f in bin/sonavel bin/sonavel-train bin/sonavel-recognize share/icons/hicolor/32x32/apps/sonavel.png \
+         share/man/man1/sonavel.1.gz share/man/man1/sonavel-train.1.gz \
+         share/man/man1/sonavel-recognize.1.gz; do
   [ -s "$prefix/$f" ] || fail "$f is not installed"
 done
 # The desktop program looks for note_symbol.txt in <exe dir>/../share/sonavel.
@@ -29,9 +30,13 @@ cd "$prefix/work"
   fail "sonavel-train --version"
 python3 "$source_dir/tests/golden/golden.py" "$prefix/bin/sonavel-train" \
   "$source_dir/tests/data/golden" tones || fail "the installed sonavel-train differs"
+# The installed recogniser on a file the installed trainer has written.
+"$prefix/bin/sonavel-recognize" --patterns "$source_dir/tests/data/golden/tones/default_pattern.dat" \
+  --input "$source_dir/res/demo.wav" --json notes.json >notes.txt || fail "sonavel-recognize"
+python3 -c 'import json, sys; json.load(open(sys.argv[1]))' notes.json || fail "sonavel-recognize --json"
 { xvfb-run -a "$prefix/bin/sonavel" --help 2>&1 || true; } | grep -q -- --input || fail "sonavel --help"
 
-for page in sonavel sonavel-train; do
+for page in sonavel sonavel-train sonavel-recognize; do
   gzip -dc "$prefix/share/man/man1/$page.1.gz" >"$page.1"
   warnings=$(groff -man -Tutf8 -ww -z "$page.1" 2>&1)
   [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"

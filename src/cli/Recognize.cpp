@@ -1,0 +1,448 @@
+#include "cli/Recognize.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "analysis/SampleHistory.h"
+#include "capture/PortAudioDevice.h"
+#include "capture/QueueRecorder.h"
+#include "capture/SoundFileDevice.h"
+#include "cli/ExitCodes.h"
+#include "cli/ListDevices.h"
+#include "cli/OptionParsing.h"
+#include "cli/RecordingReader.h"
+#include "export/NoteExport.h"
+#include "files/PatternFiles.h"
+#include "recognition/Recognizer.h"
+#include "training/FrontEnd.h"
+#include "training/NoteTables.h"
+
+#ifndef SONAVEL_VERSION
+#define SONAVEL_VERSION "0.0.0"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "sonavel-recognize";
+// Silence after a file's last sample, so that a note sounding at the very end is still
+// judged (the recogniser looks ~0.1 s past an onset).
+constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
+
+struct RecognizeOptions {
+  std::string patterns;
+  std::string input;
+  std::optional<std::string> device;
+  std::optional<std::string> noteNames;
+  std::optional<std::string> first, last;
+  std::optional<std::string> json, midi, plot;
+  bool bRealtime = false;
+  bool bListDevices = false;
+  double dSpeed = 1.0;
+};
+
+std::string Lower(std::string text) {
+  for (char& ch : text) {
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  return text;
+}
+
+// The note a --first/--last text names: its standard name ("C4#") or its name in the note
+// names file, either case; -1 when none.
+std::int32_t NoteNamed(const std::string& text) {
+  const std::string wanted = Lower(text);
+  for (std::int32_t k = 0; k < kNoteCount; ++k) {
+    if (Lower(StandardNoteName(k)) == wanted || Lower(g_szNoteName[k]) == wanted) {
+      return k;
+    }
+  }
+  return -1;
+}
+
+// Whether `path` can be written: its folder exists and takes files, and an existing file there
+// may be written. Nothing is created or changed.
+bool CanWriteFile(const std::string& path, std::string& error) {
+  std::error_code ec;
+  const fs::path file(path);
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const bool bExists = fs::exists(file, ec);
+  if (file.filename().empty() || fs::is_directory(file, ec) ||
+      (bExists ? ::access(file.c_str(), W_OK) : ::access(folder.c_str(), W_OK | X_OK)) != 0) {
+    error = "cannot write " + path +
+            (bExists || fs::is_directory(folder, ec) ? ": permission denied or not a file"
+                                                     : ": no such folder");
+    return false;
+  }
+  return true;
+}
+
+// What the recognised notes become: lines on standard output, and the files asked for.
+class CNoteSink {
+ public:
+  CNoteSink(const RecognizeOptions& options, std::ostream& out, std::vector<std::string> names)
+      : m_options(options), m_out(out), m_names(std::move(names)) {}
+
+  bool KeepsNotes() const { return m_options.json || m_options.midi || m_options.plot; }
+
+  void Print(const RecognizedNote& note, bool bOffsetKnown) {
+    char szLine[160];
+    const std::string& name = m_names[static_cast<std::size_t>(note.nNote)];
+    if (bOffsetKnown) {
+      std::snprintf(szLine, sizeof szLine, "%.3f %.3f %s %.3f\n", note.dOnset, note.dOffset,
+                    name.c_str(), note.dScore);
+    } else {
+      std::snprintf(szLine, sizeof szLine, "%.3f - %s %.3f\n", note.dOnset, name.c_str(),
+                    note.dScore);
+    }
+    m_out << szLine << std::flush;
+  }
+
+  void Keep(const std::vector<RecognizedNote>& notes) {
+    if (KeepsNotes()) {
+      m_notes.insert(m_notes.end(), notes.begin(), notes.end());
+    }
+  }
+
+  // The energy of one buffer, for the picture.
+  void AddBuffer(const std::int16_t* pSamples, std::size_t nCount) {
+    if (!m_options.plot) {
+      return;
+    }
+    double dSum = 0.0;
+    for (std::size_t n = 0; n < nCount; ++n) {
+      dSum += static_cast<double>(pSamples[n]) * pSamples[n];
+    }
+    m_energy.push_back(static_cast<float>(std::sqrt(dSum / static_cast<double>(nCount))));
+  }
+
+  bool WriteFiles(double dSeconds, const std::vector<std::int32_t>& trained, std::ostream& err) {
+    for (RecognizedNote& note : m_notes) {
+      note.dOffset = std::min(note.dOffset, std::max(dSeconds, note.dOnset));
+    }
+    std::string error;
+    bool bOk = true;
+    const auto report = [&](bool bWritten) {
+      if (!bWritten) {
+        err << kProgram << ": " << error << '\n';
+        bOk = false;
+      }
+    };
+    if (m_options.json) {
+      report(WriteNotesJson(*m_options.json, m_notes, m_names, error));
+    }
+    if (m_options.midi) {
+      report(WriteNotesMidi(*m_options.midi, m_notes, error));
+    }
+    if (m_options.plot) {
+      PianoRoll roll;
+      roll.notes = m_notes;
+      roll.trainedNotes = trained;
+      roll.energy = m_energy;
+      roll.dEnergyStep = static_cast<double>(kBufferLen) / kSampleRateHz;
+      roll.dSeconds = dSeconds;
+      roll.title = m_options.device ? "device " + *m_options.device : m_options.input;
+      report(WritePianoRoll(*m_options.plot, roll, m_names, error));
+    }
+    return bOk;
+  }
+
+ private:
+  const RecognizeOptions& m_options;
+  std::ostream& m_out;
+  std::vector<std::string> m_names;
+  std::vector<RecognizedNote> m_notes;
+  std::vector<float> m_energy;
+};
+
+// Device failures reported by the recorder, from either thread.
+class CErrorMessages final : public CMessageBoxService {
+ public:
+  explicit CErrorMessages(std::ostream& err) : m_err(err) {}
+  void ShowMessage(const char* pszText) override {
+    const std::lock_guard lock(m_mutex);
+    m_err << kProgram << ": " << pszText << '\n' << std::flush;
+    m_bFailed = true;
+  }
+  bool Failed() const { return m_bFailed.load(); }
+
+ private:
+  std::ostream& m_err;
+  std::mutex m_mutex;
+  std::atomic<bool> m_bFailed{false};
+};
+
+std::optional<int> ParseOptions(int argc, const char* const* argv, RecognizeOptions& options,
+                                std::ostream& out, std::ostream& err) {
+  CLI::App app{"Recognises the notes of a trained instrument in a recording or live.", kProgram};
+  app.set_version_flag("--version", std::string(kProgram) + " " + SONAVEL_VERSION);
+  app.add_option("--patterns", options.patterns, "pattern file (.dat) written by Sonavel");
+  app.add_option("--input", options.input, "sound file to recognise");
+  app.add_option("--device", options.device,
+                 "listen to this input device until Ctrl+C (index or part of its name; see "
+                 "--list-devices)");
+  app.add_flag("--realtime", options.bRealtime,
+               "play the --input file through the recorder at its own pace, as live input");
+  app.add_option("--speed", options.dSpeed,
+                 "with --realtime: play the file this many times faster (default 1)")
+      ->check(CLI::Range(0.1, 100.0));
+  app.add_option("--note-names", options.noteNames, "note_symbol.txt to use");
+  app.add_option("--first", options.first, "lowest candidate note (default C0)");
+  app.add_option("--last", options.last, "highest candidate note (default B8)");
+  app.add_option("--json", options.json,
+                 "also write the notes as a JSON array of {onset, offset, midi, name, score}");
+  app.add_option("--midi", options.midi, "also write the notes as a Standard MIDI File");
+  app.add_option("--plot", options.plot,
+                 "folder for a piano-roll picture of the notes (SVG) and an index.html");
+  app.add_flag("--list-devices", options.bListDevices, "list the sound input devices and exit");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    out << kProgram << ' ' << SONAVEL_VERSION << '\n';
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    err << kProgram << ": " << e.what() << "\nRun with --help for more information.\n";
+    return kExitBadInput;
+  }
+  return std::nullopt;
+}
+
+// How long after their onsets the notes were shown: the live delay, in 10 ms steps.
+class CDelays {
+ public:
+  void Add(double dSeconds) {
+    const auto nStep = static_cast<std::size_t>(std::clamp(dSeconds * 100.0, 0.0, 999.0));
+    ++m_counts[nStep];
+    ++m_nCount;
+  }
+  // "N notes shown a median of X ms, at most Y ms after their onsets", or "" without notes.
+  std::string Summary() const {
+    if (m_nCount == 0) {
+      return "";
+    }
+    std::size_t nSeen = 0, nMedian = 0, nMax = 0;
+    for (std::size_t k = 0; k < m_counts.size(); ++k) {
+      if (m_counts[k] > 0) {
+        nMax = k;
+      }
+      if (nSeen < (m_nCount + 1) / 2 && nSeen + m_counts[k] >= (m_nCount + 1) / 2) {
+        nMedian = k;
+      }
+      nSeen += m_counts[k];
+    }
+    return std::to_string(m_nCount) + " notes shown a median of " + std::to_string(nMedian * 10) +
+           " ms, at most " + std::to_string(nMax * 10 + 10) + " ms after their onsets";
+  }
+
+ private:
+  std::array<std::size_t, 1000> m_counts{};
+  std::size_t m_nCount = 0;
+};
+
+// Live input: the recorder's buffers, each fed as it comes, each note printed once named.
+// Ends at the file's end, at Ctrl+C or when capture fails; `dSeconds` is the sound fed.
+int RunLive(CWaveInDevice& device, CSoundFileDevice* pFile, double dSpeed, CRecognizer& recognizer,
+            CNoteSink& sink, const std::atomic<bool>* pbInterrupted, std::ostream& err,
+            double& dSeconds) {
+  CErrorMessages messages(err);
+  SetMessageBoxService(&messages);
+  CQueueRecorder recorder;
+  recorder.SetDevice(&device);
+  CDelays delays;
+  const auto start = std::chrono::steady_clock::now();
+  recognizer.OnNoteStart([&](const RecognizedNote& note) {
+    sink.Print(note, false);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    delays.Add(elapsed.count() * dSpeed - note.dOnset);
+  });
+  int nCode = recorder.Start() != 0 || messages.Failed() ? kExitBadInput : 0;
+  std::uint64_t nFed = 0;
+  std::vector<std::int16_t> buffer;
+  while (nCode == 0) {
+    if (pbInterrupted != nullptr && pbInterrupted->load()) {
+      nCode = pFile != nullptr ? kExitInterrupted : 0;
+      break;
+    }
+    if (messages.Failed()) {
+      nCode = kExitBadInput;
+      break;
+    }
+    if (recorder.TakeBuffer(buffer, std::chrono::milliseconds(20))) {
+      recognizer.Feed(buffer.data(), buffer.size());
+      sink.AddBuffer(buffer.data(), buffer.size());
+      sink.Keep(recognizer.TakeNotes());
+      ++nFed;
+    } else if (pFile != nullptr && pFile->Finished() && nFed >= pFile->BuffersPushed()) {
+      break;
+    }
+  }
+  recorder.Stop();
+  recorder.SetDevice(nullptr);
+  SetMessageBoxService(nullptr);
+  recognizer.OnNoteStart(nullptr);
+  if (recorder.Dropped() > 0) {
+    err << kProgram << ": " << recorder.Dropped()
+        << " buffers were lost (the machine was too busy)\n";
+  }
+  if (const std::string summary = delays.Summary(); !summary.empty()) {
+    err << kProgram << ": " << summary << '\n';
+  }
+  dSeconds = static_cast<double>(nFed * kBufferLen) / kSampleRateHz;
+  return nCode;
+}
+
+}  // namespace
+
+int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                  const std::atomic<bool>* pbInterrupted) {
+  RecognizeOptions options;
+  if (const std::optional<int> nCode = ParseOptions(argc, argv, options, out, err)) {
+    return *nCode;
+  }
+  const auto fail = [&err](const std::string& message, int nCode = kExitBadInput) {
+    err << kProgram << ": " << message << '\n';
+    return nCode;
+  };
+  if (options.bListDevices) {
+    return ListDevices(out, err);
+  }
+  if (options.patterns.empty()) {
+    return fail("--patterns is required: the pattern file (.dat) of the trained instrument");
+  }
+  if (options.input.empty() == !options.device.has_value()) {
+    return fail(options.device ? "--input and --device exclude each other"
+                               : "--input is required (or --device to listen live)");
+  }
+  if (options.bRealtime && options.device) {
+    return fail("--realtime plays an --input file; a --device is always live");
+  }
+  std::string error;
+  if (!LoadNoteNames(options.noteNames, error)) {
+    return fail(error);
+  }
+  std::vector<std::string> names;
+  names.reserve(kNoteCount);
+  for (std::int32_t k = 0; k < kNoteCount; ++k) {
+    names.emplace_back(g_szNoteName[k]);
+  }
+  const std::int32_t nFirst = options.first ? NoteNamed(*options.first) : 0;
+  const std::int32_t nLast = options.last ? NoteNamed(*options.last) : kNoteCount - 1;
+  if (nFirst < 0 || nLast < 0 || nFirst > nLast) {
+    return fail("--first " + options.first.value_or("C0") + " --last " +
+                    options.last.value_or("B8") + ": not a range of notes from C0 to B8",
+                kExitBadRange);
+  }
+  std::vector<NotePattern> patterns;
+  if (!ReadPatternFile(options.patterns, patterns, error)) {
+    return fail(error);
+  }
+  CRecognizer recognizer(patterns, nFirst, nLast);
+  if (!recognizer.HasCandidates()) {
+    return fail("the pattern file " + options.patterns + " has no trained note from " +
+                names[static_cast<std::size_t>(nFirst)] + " to " +
+                names[static_cast<std::size_t>(nLast)]);
+  }
+  std::vector<std::int32_t> trained;
+  for (std::int32_t k = nFirst; k <= nLast && k < static_cast<std::int32_t>(patterns.size()); ++k) {
+    const NotePattern& p = patterns[static_cast<std::size_t>(k)];
+    if (std::any_of(std::begin(p.fWeight), std::end(p.fWeight), [](float w) { return w > 0; })) {
+      trained.push_back(k);
+    }
+  }
+
+  // The outputs before the sound: a long session must not end in a file that cannot be written.
+  for (const std::optional<std::string>& file : {options.json, options.midi}) {
+    if (file && !CanWriteFile(*file, error)) {
+      return fail(error);
+    }
+  }
+  if (options.plot && !PrepareOutputFolder(*options.plot, error)) {
+    return fail(error);
+  }
+
+  CNoteSink sink(options, out, names);
+  double dSeconds = 0.0;
+  int nCode = 0;
+  if (options.device || options.bRealtime) {
+    std::unique_ptr<CSoundFileDevice> pFile;
+    std::unique_ptr<CPortAudioDevice> pCard;
+    if (options.device) {
+      pCard = std::make_unique<CPortAudioDevice>(*options.device);
+    } else {
+      pFile = std::make_unique<CSoundFileDevice>(options.input, kTailSamples, options.dSpeed);
+      if (!pFile->OpenFile(error)) {
+        return fail(error);
+      }
+    }
+    CWaveInDevice& device =
+        pFile ? static_cast<CWaveInDevice&>(*pFile) : static_cast<CWaveInDevice&>(*pCard);
+    nCode = RunLive(device, pFile.get(), options.dSpeed, recognizer, sink, pbInterrupted, err,
+                    dSeconds);
+    if (pFile && !pFile->ReadError().empty()) {
+      err << kProgram << ": " << pFile->ReadError() << '\n';
+      nCode = kExitBadInput;
+    }
+    recognizer.Finish();
+    sink.Keep(recognizer.TakeNotes());
+  } else {
+    CRecordingReader reader(kTailSamples);
+    if (!reader.Open(options.input, error)) {
+      return fail(error);
+    }
+    std::uint64_t nBuffers = 0;
+    const auto take = [&] {
+      const std::vector<RecognizedNote> notes = recognizer.TakeNotes();
+      for (const RecognizedNote& note : notes) {
+        sink.Print(note, true);
+      }
+      sink.Keep(notes);
+    };
+    while (reader.ReadBuffer()) {
+      if (pbInterrupted != nullptr && pbInterrupted->load()) {
+        nCode = kExitInterrupted;
+        break;
+      }
+      recognizer.Feed(reader.Buffer().data(), reader.Buffer().size());
+      sink.AddBuffer(reader.Buffer().data(), reader.Buffer().size());
+      take();
+      ++nBuffers;
+    }
+    if (!reader.Error().empty()) {
+      err << kProgram << ": " << reader.Error() << '\n';
+      nCode = kExitBadInput;
+    }
+    recognizer.Finish();
+    take();
+    // The file's own length: neither the silence after it nor a partial last buffer.
+    const std::int64_t nFileSamples =
+        std::max<std::int64_t>(0, reader.ExpectedSamples() - kTailSamples);
+    dSeconds = static_cast<double>(
+                   std::min(static_cast<std::int64_t>(nBuffers * kBufferLen), nFileSamples)) /
+               kSampleRateHz;
+  }
+  if (nCode == kExitInterrupted) {
+    err << kProgram << ": interrupted; the notes so far are written\n";
+  }
+  if (!sink.WriteFiles(dSeconds, trained, err) && nCode == 0) {
+    nCode = kExitBadInput;
+  }
+  return nCode;
+}
