@@ -1,16 +1,15 @@
 // sonavel-recognize: the notes of a trained instrument in a recording, one line per note.
 #include <CLI/CLI.hpp>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/RecordingReader.h"
+#include "export/NoteExport.h"
 #include "recognition/Recognizer.h"
 #include "training/NoteTables.h"
 
@@ -69,15 +68,10 @@ static int Run(int argc, char** argv) {
   if (!reader.Open(input, error)) {
     return Fail(error);
   }
-  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  std::vector<RecognizedNote> notes;
   const auto print = [&] {
     for (const RecognizedNote& note : recognizer.TakeNotes()) {
-      const auto rounded = [](double d) { return std::round(d * 1000.0) / 1000.0; };
-      json.push_back({{"onset", rounded(note.dOnset)},
-                      {"offset", rounded(note.dOffset)},
-                      {"midi", note.nNote + 12},
-                      {"name", StandardNoteName(note.nNote)},
-                      {"score", rounded(note.dScore)}});
+      notes.push_back(note);
       std::printf("%.3f %.3f %s %.3f\n", note.dOnset, note.dOffset,
                   StandardNoteName(note.nNote).c_str(), note.dScore);
     }
@@ -91,12 +85,12 @@ static int Run(int argc, char** argv) {
   }
   recognizer.Finish();
   print();
-  if (!jsonPath.empty()) {
-    std::ofstream out(jsonPath, std::ios::binary);
-    out << json.dump(1) << '\n';
-    if (!out.flush()) {
-      return Fail("cannot write " + jsonPath);
-    }
+  std::vector<std::string> names(kNoteCount);
+  for (std::int32_t k = 0; k < kNoteCount; ++k) {
+    names[static_cast<std::size_t>(k)] = StandardNoteName(k);
+  }
+  if (!jsonPath.empty() && !WriteNotesJson(jsonPath, notes, names, error)) {
+    return Fail(error);
   }
   return 0;
 }
