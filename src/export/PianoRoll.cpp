@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kLeft = 150;  // room for the note names
-constexpr int kRight = 40;
-constexpr int kTop = 100;  // below the title and the legend
+constexpr int kRight = 80;  // room for the last time label
+constexpr int kTop = 100;   // below the title and the legend
 constexpr int kRowHeight = 30;
 constexpr int kAxisHeight = 70;
 constexpr double kUnitsPerSecond = 200.0;  // 100 pixels a second while that fits
@@ -112,7 +112,11 @@ double TickStep(double dUnitsPerSecond) {
       return dStep;
     }
   }
-  return 3600.0;
+  double dStep = 3600.0;  // hours, doubled for a recording of days
+  while (dStep * dUnitsPerSecond < 120.0) {
+    dStep *= 2.0;
+  }
+  return dStep;
 }
 
 // The energy as a closed path over the rows: the largest value in each column, the largest
