@@ -285,13 +285,15 @@ int RunLive(CWaveInDevice& device, CSoundFileDevice* pFile, double dSpeed, CReco
       nCode = kExitBadInput;
       break;
     }
+    // A file ends with its last buffer (the device goes on with silence after it).
+    if (pFile != nullptr && pFile->Finished() && nFed >= pFile->BuffersPushed()) {
+      break;
+    }
     if (recorder.TakeBuffer(buffer, std::chrono::milliseconds(20))) {
       recognizer.Feed(buffer.data(), buffer.size());
       sink.AddBuffer(buffer.data(), buffer.size());
       sink.Keep(recognizer.TakeNotes());
       ++nFed;
-    } else if (pFile != nullptr && pFile->Finished() && nFed >= pFile->BuffersPushed()) {
-      break;
     }
   }
   recorder.Stop();
