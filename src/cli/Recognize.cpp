@@ -371,13 +371,13 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
   }
 
   // The outputs before the sound: a long session must not end in a file that cannot be written.
+  if (options.plot && !PrepareOutputFolder(*options.plot, error)) {
+    return fail(error);
+  }
   for (const std::optional<std::string>& file : {options.json, options.midi}) {
     if (file && !CanWriteFile(*file, error)) {
       return fail(error);
     }
-  }
-  if (options.plot && !PrepareOutputFolder(*options.plot, error)) {
-    return fail(error);
   }
 
   CNoteSink sink(options, out, names);

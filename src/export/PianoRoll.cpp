@@ -146,13 +146,22 @@ std::string EnergyPath(const PianoRoll& roll, double dUnitsPerSecond, int nPlotW
   if (!(fTop > 0.0F)) {
     return {};
   }
-  std::string path = "M" + Str(kLeft) + ' ' + Str(nBottom);
+  // Appended piece by piece: GCC 12 misreads chains of temporaries here (-Wrestrict).
+  std::string path;
+  const auto point = [&path](char cCommand, int nX, int nY) {
+    path += cCommand;
+    path += Str(nX);
+    path += ' ';
+    path += Str(nY);
+  };
+  point('M', kLeft, nBottom);
   for (std::size_t n = 0; n < columns.size(); ++n) {
     const double dHeight = static_cast<double>(columns[n] / fTop) * nHeight;
-    path += "L" + Str(kLeft + static_cast<int>(n) * kEnergyColumn) + ' ' +
-            Str(nBottom - static_cast<int>(std::lround(dHeight)));
+    point('L', kLeft + static_cast<int>(n) * kEnergyColumn,
+          nBottom - static_cast<int>(std::lround(dHeight)));
   }
-  path += "L" + Str(kLeft + nPlotWidth) + ' ' + Str(nBottom) + "Z";
+  point('L', kLeft + nPlotWidth, nBottom);
+  path += 'Z';
   return "<path id=\"energy\" fill=\"#a0a0a0\" fill-opacity=\"0.35\" d=\"" + path + "\"/>\n";
 }
 
