@@ -5,6 +5,7 @@
 #include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/image.h>
+#include <wx/msgout.h>
 #include <wx/stdpaths.h>
 #include <wx/xrc/xmlres.h>
 
@@ -14,10 +15,12 @@
 #include "capture/SoundFileDevice.h"
 #include "capture/WaveInRecorder.h"
 #include "files/PatternFiles.h"
+#include "training/FrontEnd.h"
 #include "training/NoteTables.h"
 #include "ui/KorvoDoc.h"
 #include "ui/KorvoView.h"
 #include "ui/MainFrame.h"
+#include "ui/RecognitionFrame.h"
 #include "ui/WxFrontEnd.h"
 
 extern void InitXmlResource();  // the compiled dialog resources
@@ -62,11 +65,25 @@ void CKorvoApp::OnInitCmdLine(wxCmdLineParser& parser) {
                    wxCMD_LINE_VAL_STRING);
   parser.AddOption("d", "device", "the sound input device (index or part of its name)",
                    wxCMD_LINE_VAL_STRING);
+  parser.AddSwitch("r", "recognize",
+                   "recognise the notes played, with the patterns of a pattern file (.dat)");
+  parser.AddParam("pattern file", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
 }
 
 bool CKorvoApp::OnCmdLineParsed(wxCmdLineParser& parser) {
   parser.Found("input", &m_input);
   parser.Found("device", &m_device);
+  m_bRecognize = parser.Found("recognize");
+  if (parser.GetParamCount() > 0) {
+    if (!m_bRecognize) {  // training reads no file
+      wxMessageOutput::Get()->Printf(
+          "Unexpected parameter '%s': a pattern file is read only with --recognize\n",
+          parser.GetParam(0));
+      parser.Usage();
+      return false;
+    }
+    m_patterns = parser.GetParam(0);
+  }
   return wxApp::OnCmdLineParsed(parser);
 }
 
@@ -86,6 +103,9 @@ bool CKorvoApp::OnInit() {
   wxImage::AddHandler(new wxPNGHandler);  // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
   wxXmlResource::Get()->InitAllHandlers();
   InitXmlResource();
+  if (m_bRecognize) {
+    return StartRecognition();
+  }
 
   m_pDocManager = new CKorvoDocManager;
   new wxDocTemplate(m_pDocManager, "Korvo Document", "", "", "", "Korvo.Document", "Korvo View",
@@ -117,6 +137,7 @@ bool CKorvoApp::OnInit() {
   } else {
     m_pDevice = std::make_unique<CPortAudioDevice>(std::string(m_device.utf8_str()));
   }
+  pFrame->SetListeningInput({std::string(m_input.utf8_str()), std::string(m_device.utf8_str())});
   g_recorder.SetDevice(m_pDevice.get());
   g_recorder.Start();
   return true;
@@ -127,10 +148,31 @@ int CKorvoApp::OnExit() {
   return wxApp::OnExit();
 }
 
+bool CKorvoApp::StartRecognition() {
+  // Device failures from the recorder are shown in message boxes, as in training.
+  m_pFrontEnd = std::make_unique<CWxFrontEnd>(nullptr);
+  SetMessageBoxService(m_pFrontEnd.get());
+  auto* pFrame = new CRecognitionFrame(
+      nullptr, {std::string(m_input.utf8_str()), std::string(m_device.utf8_str())});
+  SetTopWindow(pFrame);
+  pFrame->Show(true);
+  // Once the window is up, so that a message box or the chooser opens over it.
+  pFrame->CallAfter([pFrame, patterns = m_patterns] {
+    if (patterns.empty()) {
+      pFrame->ChoosePatterns();
+    } else {
+      pFrame->OpenPatterns(patterns);
+    }
+  });
+  return true;
+}
+
 void CKorvoApp::ShutDown() {
-  WritePatternText();
-  if (g_bUserSaved == 0) {
-    WritePatternData();
+  if (!m_bRecognize) {
+    WritePatternText();
+    if (g_bUserSaved == 0) {
+      WritePatternData();
+    }
   }
   g_recorder.Stop();
   g_recorder.SetDevice(nullptr);

@@ -3,15 +3,20 @@
 #include <wx/accel.h>
 #include <wx/artprov.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/xrc/xmlres.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "training/NoteTables.h"
 #include "ui/AboutDlg.h"
 #include "ui/CautionDlg.h"
 #include "ui/KorvoView.h"
 #include "ui/RangeErrorDlg.h"
+#include "ui/RecognitionFrame.h"
 #include "ui/TuneRangeDlg.h"
 
 namespace {
@@ -19,6 +24,7 @@ namespace {
 constexpr int kStatusPanes = 4;
 constexpr int ID_VIEW_TOOLBAR = wxID_HIGHEST + 1;     // View > Toolbar
 constexpr int ID_VIEW_STATUS_BAR = wxID_HIGHEST + 2;  // View > Status Bar
+constexpr int ID_RECOGNISE = wxID_HIGHEST + 3;        // File > Recognise Notes
 
 }  // namespace
 
@@ -37,11 +43,14 @@ CMainFrame::CMainFrame(wxDocManager* pManager, const wxString& title)
   Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
   Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
   Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
+  Bind(wxEVT_MENU, &CMainFrame::OnRecognise, this, ID_RECOGNISE);
 }
 
 void CMainFrame::CreateMenus() {
   auto* pFile = new wxMenu;
   pFile->Append(wxID_SAVE, "&Save\tCtrl+S", "Save the active document");
+  pFile->Append(ID_RECOGNISE, L"&Recognise Notes\u2026",
+                "Recognise the notes played, with trained patterns");
   pFile->Append(wxID_EXIT, "E&xit", "Quit the application; prompts to save documents");
   auto* pView = new wxMenu;
   pView->AppendCheckItem(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar");
@@ -157,5 +166,34 @@ void CMainFrame::OnToggleStatusBar(wxCommandEvent& event) {
   if (wxStatusBar* pStatus = GetStatusBar()) {
     pStatus->Show(event.IsChecked());
     SendSizeEvent();
+  }
+}
+
+void CMainFrame::OnRecognise(wxCommandEvent& /*event*/) {
+  if (m_pRecognition) {
+    m_pRecognition->Raise();
+    return;
+  }
+  // A copy: the recogniser never touches the run's own store.
+  std::vector<NotePattern> trained(std::begin(g_fPattern), std::end(g_fPattern));
+  const bool bAnyTrained = std::any_of(trained.begin(), trained.end(), [](const NotePattern& p) {
+    return std::any_of(std::begin(p.fWeight), std::end(p.fWeight), [](float w) { return w > 0; });
+  });
+  int nAnswer = wxNO;
+  if (g_nRunState == 3 && bAnyTrained) {  // the run has finished: its patterns are complete
+    nAnswer = wxMessageBox(
+        "Recognise notes with the patterns trained in this run?\n\n"
+        "No: choose a pattern file instead.",
+        "Recognise Notes", wxYES_NO | wxCANCEL | wxICON_QUESTION, this);
+    if (nAnswer == wxCANCEL) {
+      return;
+    }
+  }
+  m_pRecognition = new CRecognitionFrame(this, m_listeningInput);
+  m_pRecognition->Show();
+  if (nAnswer == wxYES) {
+    m_pRecognition->UsePatterns(std::move(trained), "patterns of this run");
+  } else {
+    m_pRecognition->ChoosePatterns();
   }
 }

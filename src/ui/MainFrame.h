@@ -4,8 +4,12 @@
 #pragma once
 
 #include <wx/docview.h>
+#include <wx/weakref.h>
+
+#include "ui/ListeningSession.h"
 
 class CKorvoView;
+class CRecognitionFrame;
 
 class CMainFrame : public wxDocParentFrame {
  public:
@@ -20,6 +24,9 @@ class CMainFrame : public wxDocParentFrame {
   // attempt), then the caution dialog until it is acknowledged.
   void RunStartDialogs();
 
+  // Where File > Recognise Notes listens: the training run's own input.
+  void SetListeningInput(ListeningInput input) { m_listeningInput = std::move(input); }
+
  private:
   void CreateMenus();
   void CreateToolAndStatusBars();
@@ -27,4 +34,10 @@ class CMainFrame : public wxDocParentFrame {
   void OnAbout(wxCommandEvent& event);
   void OnToggleToolBar(wxCommandEvent& event);
   void OnToggleStatusBar(wxCommandEvent& event);
+  // File > Recognise Notes: the recognition window, with the patterns of this run once it has
+  // finished (when the user wants them), else with a pattern file the user chooses.
+  void OnRecognise(wxCommandEvent& event);
+
+  ListeningInput m_listeningInput;
+  wxWeakRef<CRecognitionFrame> m_pRecognition;  // the one recognition window, while it is open
 };
