@@ -4,6 +4,7 @@
 #include <wx/dcsvg.h>
 #include <wx/display.h>
 #include <wx/filename.h>
+#include <wx/listctrl.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/spinbutt.h>
@@ -22,6 +23,8 @@
 #include <tuple>
 
 #include "support/CoreTestSupport.h"
+#include "support/HarmonicTones.h"
+#include "support/SoundFiles.h"
 #include "training/RangeValidation.h"
 #include "ui/AboutDlg.h"
 #include "ui/CautionDlg.h"
@@ -31,6 +34,7 @@
 #include "ui/MainFrame.h"
 #include "ui/NotePatternDlg.h"
 #include "ui/RangeErrorDlg.h"
+#include "ui/RecognitionFrame.h"
 #include "ui/TuneRangeDlg.h"
 #include "ui/WxFrontEnd.h"
 
@@ -362,6 +366,40 @@ TEST_F(UiTest, MessagesFromTheCaptureThreadAreShownOnTheUiThreadOneBoxAtATime) {
   frontEnd.Uninstall();
   EXPECT_EQ(m_script.seen, (Strings{"Cannot Add Buffer !", "Cannot Start Wave In !"}));
   EXPECT_EQ(m_script.threads, std::vector<std::thread::id>(2, std::this_thread::get_id()));
+}
+
+// A melody played from a file while the recognition window listens: its notes, and only they,
+// reach the list from the worker, the last one shown large; a bad pattern file opened meanwhile
+// gets its message, and listening goes on with the patterns in use.
+TEST_F(UiTest, RecognitionWindowListsTheNotesHeardAndReportsABadPatternFile) {
+  const std::filesystem::path dir = wxFileName::CreateTempFileName("sonavel-rec").utf8_string();
+  std::filesystem::remove(dir), std::filesystem::create_directories(dir);
+  std::vector<std::int16_t> s(3 * 11025, 0);
+  for (const auto& [dOn, nNote] : {std::pair{0.3, 48}, {1.2, 57}, {1.7, 59}})  // legato to B4
+    AddNote(s, nNote, dOn, nNote == 57 ? 0.5 : 0.6);
+  WriteSound(dir / "melody.wav", s);
+  std::ofstream(dir / "odd.dat") << std::string(49, 'x');
+  auto* pFrame = new CRecognitionFrame(nullptr, {(dir / "melody.wav").string(), ""});
+  pFrame->Show();
+  ASSERT_TRUE(pFrame->UsePatterns(TrainedTonePatterns(), "tones"));
+  EXPECT_FALSE(pFrame->OpenPatterns((dir / "odd.dat").string()));
+  for (int k = 0; k < 1000 && pFrame->IsListening(); ++k) wxMilliSleep(10), wxYield();
+  auto* pList = dynamic_cast<wxListCtrl*>(wxWindow::FindWindowByName("noteList", pFrame));
+  ASSERT_NE(pList, nullptr);
+  Strings rows;
+  for (long i = 0; i < pList->GetItemCount(); ++i)
+    rows.push_back(
+        wxString::Format("%.1f ", std::stod(pList->GetItemText(i, 0).utf8_string())).utf8_string() +
+        pList->GetItemText(i, 2).utf8_string());
+  EXPECT_EQ(rows, (Strings{"0.3 C4", "1.2 A4", "1.7 B4"}));
+  EXPECT_EQ(wxWindow::FindWindowByName("currentNote", pFrame)->GetLabel(), "B4");
+  EXPECT_EQ(wxWindow::FindWindowByName("expectedFrequency", pFrame)->GetLabel(),
+            "Expected frequency: 493 Hz");
+  EXPECT_EQ(m_script.seen, Strings{"The pattern file " + (dir / "odd.dat").string() +
+                                   " is 49 bytes, not a whole number of 48-byte records: not a "
+                                   "pattern file."});
+  pFrame->Destroy();
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
