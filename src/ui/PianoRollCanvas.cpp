@@ -65,15 +65,24 @@ void CPianoRollCanvas::OnPaint(wxPaintEvent& /*event*/) {
     return;
   }
 
+  const int nTextHeight = dc.GetCharHeight();
+  const int nRollHeight = std::max(1, size.y - nTextHeight - 6);  // the seconds below
+  const double dRowHeight = static_cast<double>(nRollHeight) / static_cast<double>(m_rows.size());
+  const int nRowHeight = std::max(1, static_cast<int>(std::lround(dRowHeight)));
+  // The notes' names in a font no taller than a row, down to 7 points.
+  wxFont labelFont = GetFont();
+  dc.SetFont(labelFont);
+  while (dc.GetCharHeight() > nRowHeight + 2 && labelFont.GetPointSize() > 7) {
+    labelFont.SetPointSize(labelFont.GetPointSize() - 1);
+    dc.SetFont(labelFont);
+  }
+  const int nLabelHeight = dc.GetCharHeight();
   int nLabelWidth = 0;
   for (const std::int32_t nNote : m_rows) {
     nLabelWidth = std::max(nLabelWidth, dc.GetTextExtent(CoreText(g_szNoteName[nNote])).x);
   }
-  const int nTextHeight = dc.GetCharHeight();
   const int nLeft = nLabelWidth + 12;
   const int nWidth = std::max(1, size.x - nLeft - 4);
-  const int nRollHeight = std::max(1, size.y - nTextHeight - 6);  // the seconds below
-  const double dRowHeight = static_cast<double>(nRollHeight) / static_cast<double>(m_rows.size());
   const double dStart = m_dNow - kRollSeconds;
   const auto xAt = [&](double dSeconds) {
     return nLeft + static_cast<int>(std::lround((dSeconds - dStart) / kRollSeconds * nWidth));
@@ -82,21 +91,23 @@ void CPianoRollCanvas::OnPaint(wxPaintEvent& /*event*/) {
     return static_cast<int>(
         std::lround(static_cast<double>(m_rows.size() - 1 - nRow) * dRowHeight));
   };
-  const int nRowHeight = std::max(1, static_cast<int>(std::lround(dRowHeight)));
 
-  // Rows, and their names where there is room (else the Cs only).
+  // Rows, and their names from the lowest up, each where it finds room above the one before.
   dc.SetPen(*wxTRANSPARENT_PEN);
+  int nFreeBelow = nRollHeight;  // the top of the lowest name drawn
   for (std::size_t nRow = 0; nRow < m_rows.size(); ++nRow) {
     const std::int32_t nNote = m_rows[nRow];
     if (IsSharp(nNote)) {
       dc.SetBrush(wxBrush(wxColour(0xEC, 0xEC, 0xEC)));
       dc.DrawRectangle(nLeft, rowTop(nRow), nWidth, nRowHeight);
     }
-    if (dRowHeight >= nTextHeight * 0.9 || nNote % 12 == 0) {
-      const int nY = rowTop(nRow) + (nRowHeight - nTextHeight) / 2;
-      dc.DrawText(CoreText(g_szNoteName[nNote]), 6, std::clamp(nY, 0, nRollHeight - nTextHeight));
+    const int nY = std::max(0, rowTop(nRow) + (nRowHeight - nLabelHeight) / 2);
+    if (nY + nLabelHeight <= nFreeBelow) {
+      dc.DrawText(CoreText(g_szNoteName[nNote]), 6, nY);
+      nFreeBelow = nY;
     }
   }
+  dc.SetFont(GetFont());
 
   // A line and a label at every whole second.
   dc.SetPen(wxPen(grid));

@@ -98,9 +98,16 @@ CRecognitionFrame::CRecognitionFrame(wxWindow* pParent, ListeningInput input)
   CreateMenus();
   CreateControls();
   CreateStatusBar(kStatusFields);
-  const int widths[kStatusFields] = {-3, -3, -4};
+  const int widths[kStatusFields] = {-2, -3, -3};
   GetStatusBar()->SetStatusWidths(kStatusFields, widths);
   ShowState("Open a pattern file to begin");
+  // Until a session opens it and knows the device's own name.
+  SetStatusText(
+      "Input: " + (!m_input.file.empty()
+                       ? wxFileName(wxString::FromUTF8(m_input.file)).GetFullName()
+                   : m_input.device.empty() ? wxString("the default input device")
+                                            : "device " + wxString::FromUTF8(m_input.device)),
+      kInputField);
   ShowCurrentNote(nullptr);
   SetMinSize(wxSize(640, 480));
   Centre();
@@ -263,7 +270,9 @@ bool CRecognitionFrame::OpenPatterns(const wxString& path) {
   if (!UsePatterns(std::move(patterns), wxFileName(path).GetFullName())) {
     return false;
   }
-  m_history.AddFileToHistory(path);
+  wxFileName absolute(path);  // the recent files are offered from wherever Sonavel starts
+  absolute.MakeAbsolute();
+  m_history.AddFileToHistory(absolute.GetFullPath());
   if (wxConfigBase* pConfig = wxConfigBase::Get(false)) {
     pConfig->SetPath(kRecentGroup);
     m_history.Save(*pConfig);
@@ -377,8 +386,8 @@ void CRecognitionFrame::OnNoteStarted(const HeardNote& heard) {
   std::vector<int> sorted = m_delaysMs;
   std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2),
                    sorted.end());
-  SetStatusText(wxString::Format("Delay from onset to display: %d ms, median %d ms",
-                                 m_delaysMs.back(), sorted[sorted.size() / 2]),
+  SetStatusText(wxString::Format("Onset to display: %d ms (median %d ms)", m_delaysMs.back(),
+                                 sorted[sorted.size() / 2]),
                 kDelayField);
 }
 
@@ -499,5 +508,5 @@ void CRecognitionFrame::SaveNotes(bool bMidi) {
     ShowError(error);
     return;
   }
-  ShowState(wxString::Format("%zu notes saved to ", notes.size()) + file.GetFullName());
+  ShowState("Saved " + file.GetFullName());
 }
