@@ -110,7 +110,7 @@ CRecognitionFrame::CRecognitionFrame(wxWindow* pParent, ListeningInput input)
       kInputField);
   ShowCurrentNote(nullptr);
   SetMinSize(wxSize(640, 480));
-  Centre();
+  CentreOnScreen();  // not over the narrow training window, which it would hang off
 #ifdef __WXGTK__
   // As the main window: shown at once, not held back until the window manager reports its
   // decorations (GTK then lays the window out at a size it cannot have, and complains).
