@@ -190,7 +190,6 @@ class CErrorMessages final : public CMessageBoxService {
 std::optional<int> ParseOptions(int argc, const char* const* argv, RecognizeOptions& options,
                                 std::ostream& out, std::ostream& err) {
   CLI::App app{"Recognises the notes of a trained instrument in a recording or live.", kProgram};
-  app.set_version_flag("--version", std::string(kProgram) + " " + SONAVEL_VERSION);
   app.add_option("--patterns", options.patterns, "pattern file (.dat) written by Sonavel");
   app.add_option("--input", options.input, "sound file to recognise");
   app.add_option("--device", options.device,
@@ -210,19 +209,7 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, RecognizeOpti
   app.add_option("--plot", options.plot,
                  "folder for a piano-roll picture of the notes (SVG) and an index.html");
   app.add_flag("--list-devices", options.bListDevices, "list the sound input devices and exit");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    out << kProgram << ' ' << SONAVEL_VERSION << '\n';
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    err << kProgram << ": " << e.what() << "\nRun with --help for more information.\n";
-    return kExitBadInput;
-  }
-  return std::nullopt;
+  return ParseCommandLine(app, argc, argv, kProgram, SONAVEL_VERSION, out, err);
 }
 
 // How long after their onsets the notes were shown: the live delay, in 10 ms steps.
