@@ -22,7 +22,16 @@ constexpr double kFluxFactor = 1.5;
 constexpr double kFluxFloor = 2.0;
 constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's attack lies
 constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls this low
-constexpr std::size_t kKeptFrames = 128;
+// Frames whose energy and flux are kept: the median's frames before a decision and the
+// kLate after it. A power of two, so that a frame's slot is cheap to find.
+constexpr std::int64_t kKeptFrames = 128;
+// Frames whose spectra are kept: a decision compares the kEarly'th and kLate'th after it, and
+// the frame kLate after it is the newest.
+constexpr std::int64_t kKeptSpectra = 16;
+static_assert(kKeptFrames > kMedianFrames + kLate && kKeptSpectra > kLate - kEarly);
+// Samples held for framing: whatever a call to Feed brings is copied in pieces of at most
+// this much less the partial frame, so the buffer never grows with the call or the recording.
+constexpr std::size_t kSampleBuffer = 4096;
 constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
 constexpr double kFallFraction = 0.5;   // after an attack the sound is at least this loud
 constexpr double kMinScore = 0.35;      // a cosine below this names no trained note
@@ -53,7 +62,10 @@ double FrameSeconds(std::int64_t nFrame, double dWithin) {
 
 CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t nFirst,
                          std::int32_t nLast)
-    : m_window(kFftLen) {
+    : m_window(kFftLen),
+      m_samples(kSampleBuffer),
+      m_features(static_cast<std::size_t>(kKeptFrames)),
+      m_spectra(static_cast<std::size_t>(kKeptSpectra * kFftLen)) {
   for (int n = 0; n < kFftLen; ++n) {
     m_window[static_cast<std::size_t>(n)] = static_cast<float>(
         0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * n / static_cast<double>(kFftLen)));
@@ -61,20 +73,28 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
   for (std::int32_t k = std::max(nFirst, 0);
        k <= nLast && k < static_cast<std::int32_t>(patterns.size()); ++k) {
     const NotePattern& p = patterns[static_cast<std::size_t>(k)];
-    Template t{k, {}, 0.0};
+    std::array<float, 256> weights{};
     for (int i = 0; i < kPeakCount; ++i) {
       const int nAt = static_cast<int>(p.fBin[i]) - 1;
       const float fWeight = p.fWeight[i];
       for (int d = -1; d <= 1; ++d) {
         const int nBin = nAt + d;
         if (nBin >= kBandFirst && nBin <= kBandLast) {
-          auto& w = t.weights[static_cast<std::size_t>(nBin)];
+          auto& w = weights[static_cast<std::size_t>(nBin)];
           w = std::max(w, d == 0 ? fWeight : fWeight / 2);
         }
       }
     }
-    for (const float w : t.weights) {
-      t.dNorm += static_cast<double>(w) * static_cast<double>(w);
+    // Only the bins the pattern weighs are kept: a cosine's other products are zeros.
+    Template t{k, 0, {}, {}, 0.0};
+    for (int b = kBandFirst; b <= kBandLast; ++b) {
+      const float w = weights[static_cast<std::size_t>(b)];
+      if (w > 0.0f) {
+        t.bins[static_cast<std::size_t>(t.nBins)] = b;
+        t.weights[static_cast<std::size_t>(t.nBins)] = w;
+        ++t.nBins;
+        t.dNorm += static_cast<double>(w) * static_cast<double>(w);
+      }
     }
     t.dNorm = std::sqrt(t.dNorm);
     if (t.dNorm > 0.0) {
@@ -84,37 +104,56 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
 }
 
 void CRecognizer::Feed(const std::int16_t* pSamples, std::size_t nCount) {
-  m_pending.insert(m_pending.end(), pSamples, pSamples + nCount);
-  while (m_pending.size() >= static_cast<std::size_t>(kFftLen)) {
-    AnalyseFrame();
-    m_pending.erase(m_pending.begin(), m_pending.begin() + kHop);
-    m_nConsumed += kHop;
+  while (nCount > 0) {
+    if (m_nEnd == m_samples.size()) {
+      // Less than a frame is left unframed: move it to the front.
+      std::copy(m_samples.begin() + static_cast<std::ptrdiff_t>(m_nBegin),
+                m_samples.begin() + static_cast<std::ptrdiff_t>(m_nEnd), m_samples.begin());
+      m_nEnd -= m_nBegin;
+      m_nBegin = 0;
+    }
+    const std::size_t nTake = std::min(nCount, m_samples.size() - m_nEnd);
+    std::copy(pSamples, pSamples + nTake, m_samples.begin() + static_cast<std::ptrdiff_t>(m_nEnd));
+    m_nEnd += nTake;
+    pSamples += nTake;
+    nCount -= nTake;
+    while (m_nEnd - m_nBegin >= static_cast<std::size_t>(kFftLen)) {
+      AnalyseFrame(&m_samples[m_nBegin]);
+      m_nBegin += kHop;
+    }
   }
 }
 
-void CRecognizer::AnalyseFrame() {
-  std::array<float, kFftLen> block{};
-  for (std::size_t n = 0; n < block.size(); ++n) {
-    block[n] = static_cast<float>(m_pending[n]) / 32768.0f * m_window[n];
+const CRecognizer::Features& CRecognizer::FeaturesOf(std::int64_t nFrame) const {
+  return m_features[static_cast<std::size_t>(nFrame % kKeptFrames)];
+}
+
+const float* CRecognizer::SpectrumOf(std::int64_t nFrame) const {
+  return &m_spectra[static_cast<std::size_t>(nFrame % kKeptSpectra * kFftLen)];
+}
+
+void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
+  // The FFT works in the frame's own slot of the spectra: nothing is copied afterwards.
+  float* pBlock = &m_spectra[static_cast<std::size_t>(m_nFrames % kKeptSpectra * kFftLen)];
+  for (std::size_t n = 0; n < kFftLen; ++n) {
+    pBlock[n] = static_cast<float>(pSamples[n]) / 32768.0f * m_window[n];
   }
-  FftMagnitudes(block.data());
-  Frame frame{};
-  double dFlux = 0.0;
-  for (int b = 0; b < 256; ++b) {
-    const auto i = static_cast<std::size_t>(b);
-    frame.spectrum[i] = block[i];
-    if (b >= kBandFirst && b <= kBandLast) {
-      frame.dEnergy += static_cast<double>(block[i]);
-      const float fLog = FastLog1p(10.0f * block[i]);
-      dFlux += static_cast<double>(std::max(0.0f, fLog - m_prevLog[i]));
-      m_prevLog[i] = fLog;
-    }
+  FftMagnitudes(pBlock);
+  // The logarithms first, in a loop of their own that the compiler does several bins at a
+  // time; the sums after, bin by bin in the same order as ever.
+  constexpr std::size_t kBandBins = kBandLast - kBandFirst + 1;
+  std::array<float, kBandBins> rise;
+  for (std::size_t i = 0; i < kBandBins; ++i) {
+    const float fLog = FastLog1p(10.0f * pBlock[kBandFirst + i]);
+    rise[i] = std::max(0.0f, fLog - m_prevLog[kBandFirst + i]);
+    m_prevLog[kBandFirst + i] = fLog;
   }
-  frame.dFlux = dFlux;
-  m_frames.push_back(frame);
-  if (m_frames.size() > kKeptFrames) {
-    m_frames.pop_front();
+  Features features{0.0, 0.0};
+  for (std::size_t i = 0; i < kBandBins; ++i) {
+    features.dEnergy += static_cast<double>(pBlock[kBandFirst + i]);
+    features.dFlux += static_cast<double>(rise[i]);
   }
+  m_features[static_cast<std::size_t>(m_nFrames % kKeptFrames)] = features;
   ++m_nFrames;
   // The frame kLate before the newest can now be judged as an onset.
   if (m_nFrames > kLate + kPeakHalf) {
@@ -123,14 +162,7 @@ void CRecognizer::AnalyseFrame() {
 }
 
 void CRecognizer::Decide(std::int64_t nFrame) {
-  const std::int64_t nFirstKept = m_nFrames - static_cast<std::int64_t>(m_frames.size());
-  const auto at = [&](std::int64_t f) -> const Frame& {
-    return m_frames[static_cast<std::size_t>(f - nFirstKept)];
-  };
-  if (nFrame - kMedianFrames < nFirstKept) {
-    // Too early for a median: take what there is.
-  }
-  const Frame& frame = at(nFrame);
+  const Features& frame = FeaturesOf(nFrame);
   // A sounding note ends when its energy falls low enough.
   if (m_bOpen && nFrame > m_nLastOnsetFrame + kLate &&
       frame.dEnergy < kOffsetFraction * m_dPeakEnergy) {
@@ -139,40 +171,50 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   if (m_bOpen) {
     m_dPeakEnergy = std::max(m_dPeakEnergy, frame.dEnergy);
   }
-  for (std::int64_t f = std::max(nFirstKept, nFrame - kPeakHalf); f <= nFrame + kPeakHalf; ++f) {
-    if (f != nFrame && at(f).dFlux > frame.dFlux) {
+  for (std::int64_t f = std::max<std::int64_t>(0, nFrame - kPeakHalf); f <= nFrame + kPeakHalf;
+       ++f) {
+    if (f != nFrame && FeaturesOf(f).dFlux > frame.dFlux) {
       return;
     }
   }
-  std::vector<double> recent;
-  for (std::int64_t f = std::max(nFirstKept, nFrame - kMedianFrames); f < nFrame; ++f) {
-    recent.push_back(at(f).dFlux);
+  // Only a local peak of the flux gets this far (a few frames in ten): the median is taken
+  // here, on a copy, rather than kept up to date frame by frame.
+  std::array<double, kMedianFrames> recent;
+  std::size_t nRecent = 0;
+  for (std::int64_t f = std::max<std::int64_t>(0, nFrame - kMedianFrames); f < nFrame; ++f) {
+    recent[nRecent++] = FeaturesOf(f).dFlux;
   }
   double dMedian = 0.0;
-  if (!recent.empty()) {
-    std::nth_element(recent.begin(), recent.begin() + static_cast<long>(recent.size() / 2),
-                     recent.end());
-    dMedian = recent[recent.size() / 2];
+  if (nRecent > 0) {
+    const auto middle = recent.begin() + static_cast<std::ptrdiff_t>(nRecent / 2);
+    std::nth_element(recent.begin(), middle, recent.begin() + static_cast<std::ptrdiff_t>(nRecent));
+    dMedian = *middle;
   }
   if (frame.dFlux < kFluxFactor * dMedian + kFluxFloor || nFrame - m_nLastOnsetFrame < 8) {
     return;
   }
   // The note: the template closest (cosine) to the spectra just after the onset.
-  const Frame& early = at(nFrame + kEarly);
-  const Frame& late = at(nFrame + kLate);
+  const std::int64_t nEarly = nFrame + kEarly, nLate = nFrame + kLate;
+  const std::array<const float*, 2> spectra{SpectrumOf(nEarly), SpectrumOf(nLate)};
+  std::array<double, 2> norms{};
+  for (std::size_t j = 0; j < spectra.size(); ++j) {
+    for (int b = kBandFirst; b <= kBandLast; ++b) {
+      const double s = spectra[j][b];
+      norms[j] += s * s;
+    }
+    norms[j] = std::sqrt(norms[j]);
+  }
   double dBest = -1.0;
   std::int32_t nBest = -1;
   for (const Template& t : m_templates) {
     double dScore = 0.0;
-    for (const Frame* pFrame : {&early, &late}) {
-      double dDot = 0.0, dNorm = 0.0;
-      for (int b = kBandFirst; b <= kBandLast; ++b) {
-        const auto i = static_cast<std::size_t>(b);
-        const double s = pFrame->spectrum[i];
-        dDot += s * static_cast<double>(t.weights[i]);
-        dNorm += s * s;
+    for (std::size_t j = 0; j < spectra.size(); ++j) {
+      double dDot = 0.0;
+      for (std::int32_t i = 0; i < t.nBins; ++i) {
+        const auto u = static_cast<std::size_t>(i);
+        dDot += static_cast<double>(spectra[j][t.bins[u]]) * static_cast<double>(t.weights[u]);
       }
-      dScore += dNorm > 0.0 ? dDot / (std::sqrt(dNorm) * t.dNorm) / 2.0 : 0.0;
+      dScore += norms[j] > 0.0 ? dDot / (norms[j] * t.dNorm) / 2.0 : 0.0;
     }
     if (dScore > dBest) {
       dBest = dScore;
@@ -184,15 +226,16 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   }
   // A repeated note needs a real new attack.
   double dBefore = frame.dEnergy;  // the quietest just before
-  for (std::int64_t f = std::max(nFirstKept, nFrame - 8); f < nFrame; ++f) {
-    dBefore = std::min(dBefore, at(f).dEnergy);
+  for (std::int64_t f = std::max<std::int64_t>(0, nFrame - 8); f < nFrame; ++f) {
+    dBefore = std::min(dBefore, FeaturesOf(f).dEnergy);
   }
+  const double dEarlyEnergy = FeaturesOf(nEarly).dEnergy, dLateEnergy = FeaturesOf(nLate).dEnergy;
   // Not an attack: the sound falls away (a note cut off) or resembles no trained note.
-  if (early.dEnergy < kFallFraction * dBefore || dBest < kMinScore) {
+  if (dEarlyEnergy < kFallFraction * dBefore || dBest < kMinScore) {
     return;
   }
   if (m_bOpen && nBest == m_current.nNote &&
-      (early.dEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
+      (dEarlyEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
     return;
   }
   const double dOnset = FrameSeconds(nFrame, kOnsetLagSamples);
@@ -201,7 +244,7 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   }
   m_bOpen = true;
   m_current = RecognizedNote{dOnset, dOnset, nBest, std::clamp(dBest, 0.0, 1.0)};
-  m_dPeakEnergy = std::max(early.dEnergy, late.dEnergy);
+  m_dPeakEnergy = std::max(dEarlyEnergy, dLateEnergy);
   m_nLastOnsetFrame = nFrame;
   if (m_onStart) {
     m_onStart(m_current);

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,28 +43,32 @@ class CRecognizer {
  private:
   struct Template {
     std::int32_t nNote;
-    std::array<float, 256> weights;
+    std::int32_t nBins;                             // bins[0 ... nBins - 1] in rising order
+    std::array<std::int32_t, 3 * kPeakCount> bins;  // the peaks and their neighbours
+    std::array<float, 3 * kPeakCount> weights;
     double dNorm;
   };
-  struct Frame {
-    std::array<float, 256> spectrum;  // magnitudes
-    double dEnergy;                   // sum of magnitudes in the band
-    double dFlux;                     // rise of log magnitudes over the previous frame
+  struct Features {
+    double dEnergy;  // sum of magnitudes in the band
+    double dFlux;    // rise of log magnitudes over the previous frame
   };
 
-  void AnalyseFrame();
+  void AnalyseFrame(const std::int16_t* pSamples);
   void Decide(std::int64_t nFrame);
   void CloseNote(double dOffset);
+  const Features& FeaturesOf(std::int64_t nFrame) const;
+  const float* SpectrumOf(std::int64_t nFrame) const;
 
   std::vector<Template> m_templates;
   std::vector<float> m_window;          // Hann
-  std::vector<std::int16_t> m_pending;  // samples not yet framed
+  std::vector<std::int16_t> m_samples;  // fixed size; m_nBegin ... m_nEnd not yet framed
+  std::size_t m_nBegin = 0;             // first sample of the next frame
+  std::size_t m_nEnd = 0;               // one past the last sample fed
   std::int64_t m_nFrames = 0;           // frames analysed so far
-  std::int64_t m_nConsumed = 0;         // samples before m_pending[0]
-  std::deque<Frame> m_frames;           // the recent frames (index m_nFrames - size ... )
-  std::array<float, 256> m_prevLog{};
-  std::vector<double> m_fluxHistory;  // of the recent frames, for the running median
-  bool m_bOpen = false;               // a note is sounding
+  std::vector<Features> m_features;     // ring: frame f at f % its size
+  std::vector<float> m_spectra;         // ring of the newest frames' magnitudes, kFftLen each
+  std::array<float, 256> m_prevLog{};   // log magnitudes of the previous frame
+  bool m_bOpen = false;                 // a note is sounding
   RecognizedNote m_current;
   double m_dPeakEnergy = 0.0;
   std::int64_t m_nLastOnsetFrame = -1000;
