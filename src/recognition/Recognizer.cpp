@@ -25,10 +25,9 @@ constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls
 // Frames whose energy and flux are kept: the median's frames before a decision and the
 // kLate after it. A power of two, so that a frame's slot is cheap to find.
 constexpr std::int64_t kKeptFrames = 128;
-// Frames whose spectra are kept: a decision compares the kEarly'th and kLate'th after it, and
-// the frame kLate after it is the newest.
-constexpr std::int64_t kKeptSpectra = 16;
-static_assert(kKeptFrames > kMedianFrames + kLate && kKeptSpectra > kLate - kEarly);
+// Frames whose cosines with the templates are kept: a decision looks at the kLate after it.
+constexpr std::int64_t kKeptCosines = 32;
+static_assert(kKeptFrames > kMedianFrames + kLate && kKeptCosines > kLate);
 // Samples held for framing: whatever a call to Feed brings is copied in pieces of at most
 // this much less the partial frame, so the buffer never grows with the call or the recording.
 constexpr std::size_t kSampleBuffer = 4096;
@@ -65,7 +64,7 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
     : m_window(kFftLen),
       m_samples(kSampleBuffer),
       m_features(static_cast<std::size_t>(kKeptFrames)),
-      m_spectra(static_cast<std::size_t>(kKeptSpectra * kFftLen)) {
+      m_block(kFftLen) {
   for (int n = 0; n < kFftLen; ++n) {
     m_window[static_cast<std::size_t>(n)] = static_cast<float>(
         0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * n / static_cast<double>(kFftLen)));
@@ -101,6 +100,7 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
       m_templates.push_back(t);
     }
   }
+  m_cosines.resize(static_cast<std::size_t>(kKeptCosines) * m_templates.size());
 }
 
 void CRecognizer::Feed(const std::int16_t* pSamples, std::size_t nCount) {
@@ -128,13 +128,12 @@ const CRecognizer::Features& CRecognizer::FeaturesOf(std::int64_t nFrame) const 
   return m_features[static_cast<std::size_t>(nFrame % kKeptFrames)];
 }
 
-const float* CRecognizer::SpectrumOf(std::int64_t nFrame) const {
-  return &m_spectra[static_cast<std::size_t>(nFrame % kKeptSpectra * kFftLen)];
+const double* CRecognizer::CosinesOf(std::int64_t nFrame) const {
+  return &m_cosines[static_cast<std::size_t>(nFrame % kKeptCosines) * m_templates.size()];
 }
 
 void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
-  // The FFT works in the frame's own slot of the spectra: nothing is copied afterwards.
-  float* pBlock = &m_spectra[static_cast<std::size_t>(m_nFrames % kKeptSpectra * kFftLen)];
+  float* pBlock = m_block.data();
   for (std::size_t n = 0; n < kFftLen; ++n) {
     pBlock[n] = static_cast<float>(pSamples[n]) / 32768.0f * m_window[n];
   }
@@ -154,6 +153,24 @@ void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
     features.dFlux += static_cast<double>(rise[i]);
   }
   m_features[static_cast<std::size_t>(m_nFrames % kKeptFrames)] = features;
+  // The frame's cosine with every template, while its spectrum is at hand: the decisions
+  // compare frames up to kLate apart, and the spectrum itself is then no longer needed.
+  double dNorm = 0.0;
+  for (int b = kBandFirst; b <= kBandLast; ++b) {
+    const double d = pBlock[b];
+    dNorm += d * d;
+  }
+  dNorm = std::sqrt(dNorm);
+  double* pCosines =
+      &m_cosines[static_cast<std::size_t>(m_nFrames % kKeptCosines) * m_templates.size()];
+  for (const Template& t : m_templates) {
+    double dDot = 0.0;
+    for (std::int32_t i = 0; i < t.nBins; ++i) {
+      const auto u = static_cast<std::size_t>(i);
+      dDot += static_cast<double>(pBlock[t.bins[u]]) * static_cast<double>(t.weights[u]);
+    }
+    *pCosines++ = dNorm > 0.0 ? dDot / (dNorm * t.dNorm) : 0.0;
+  }
   ++m_nFrames;
   // The frame kLate before the newest can now be judged as an onset.
   if (m_nFrames > kLate + kPeakHalf) {
@@ -195,30 +212,15 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   }
   // The note: the template closest (cosine) to the spectra just after the onset.
   const std::int64_t nEarly = nFrame + kEarly, nLate = nFrame + kLate;
-  const std::array<const float*, 2> spectra{SpectrumOf(nEarly), SpectrumOf(nLate)};
-  std::array<double, 2> norms{};
-  for (std::size_t j = 0; j < spectra.size(); ++j) {
-    for (int b = kBandFirst; b <= kBandLast; ++b) {
-      const double s = spectra[j][b];
-      norms[j] += s * s;
-    }
-    norms[j] = std::sqrt(norms[j]);
-  }
+  const double* pEarly = CosinesOf(nEarly);
+  const double* pLate = CosinesOf(nLate);
   double dBest = -1.0;
   std::int32_t nBest = -1;
-  for (const Template& t : m_templates) {
-    double dScore = 0.0;
-    for (std::size_t j = 0; j < spectra.size(); ++j) {
-      double dDot = 0.0;
-      for (std::int32_t i = 0; i < t.nBins; ++i) {
-        const auto u = static_cast<std::size_t>(i);
-        dDot += static_cast<double>(spectra[j][t.bins[u]]) * static_cast<double>(t.weights[u]);
-      }
-      dScore += norms[j] > 0.0 ? dDot / (norms[j] * t.dNorm) / 2.0 : 0.0;
-    }
+  for (std::size_t k = 0; k < m_templates.size(); ++k) {
+    const double dScore = pEarly[k] / 2.0 + pLate[k] / 2.0;
     if (dScore > dBest) {
       dBest = dScore;
-      nBest = t.nNote;
+      nBest = m_templates[k].nNote;
     }
   }
   if (nBest < 0) {

@@ -57,7 +57,7 @@ class CRecognizer {
   void Decide(std::int64_t nFrame);
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
-  const float* SpectrumOf(std::int64_t nFrame) const;
+  const double* CosinesOf(std::int64_t nFrame) const;
 
   std::vector<Template> m_templates;
   std::vector<float> m_window;          // Hann
@@ -66,7 +66,8 @@ class CRecognizer {
   std::size_t m_nEnd = 0;               // one past the last sample fed
   std::int64_t m_nFrames = 0;           // frames analysed so far
   std::vector<Features> m_features;     // ring: frame f at f % its size
-  std::vector<float> m_spectra;         // ring of the newest frames' magnitudes, kFftLen each
+  std::vector<float> m_block;           // the frame being analysed, then its magnitudes
+  std::vector<double> m_cosines;        // ring: a frame's cosine with each template
   std::array<float, 256> m_prevLog{};   // log magnitudes of the previous frame
   bool m_bOpen = false;                 // a note is sounding
   RecognizedNote m_current;
