@@ -36,6 +36,15 @@ constexpr double kFallFraction = 0.5;   // after an attack the sound is at least
 constexpr double kMinScore = 0.35;      // a cosine below this names no trained note
 constexpr std::int64_t kSameNoteFrames =
     26;  // ~150 ms: the same note again this soon is its own attack
+constexpr std::int64_t kMinOnsetGap = 8;    // ~46 ms: no onset this soon after another
+constexpr int kChangeSettle = 4;            // a new note must win from this frame to kLate ...
+constexpr double kChangeScore = 0.6;        // ... with at least this cosine ...
+constexpr double kChangeMargin = 0.1;       // ... and this much above the sounding note's
+constexpr std::int64_t kRenameFrames = 12;  // ~70 ms: a change this soon renames the note
+constexpr int kChangeBack = 12;             // its attack lies at most this far before it won
+// Templates at least this alike (low notes a semitone apart, where a semitone is narrower
+// than a bin) cannot be told apart by which of them wins.
+constexpr double kChangeAlike = 0.85;
 
 // ln(1 + x) for x >= 0 to about 1e-5, without a library call: the exponent of 1 + x, then a
 // series over its mantissa in [1, 2) (so the compiler can do a frame's bins in one sweep).
@@ -51,6 +60,20 @@ float FastLog1p(float x) {
   const float z = (m - 1.0f) / (m + 1.0f), z2 = z * z;
   const float fLn = 2.0f * z * (1.0f + z2 * (1.0f / 3.0f + z2 * (0.2f + z2 * (1.0f / 7.0f))));
   return static_cast<float>(nExponent) * 0.69314718f + fLn;
+}
+
+// The cosine between two templates: how alike the notes' patterns are.
+double TemplateCosine(const auto& a, const auto& b) {
+  double dDot = 0.0;
+  for (std::int32_t i = 0; i < a.nBins; ++i) {
+    for (std::int32_t j = 0; j < b.nBins; ++j) {
+      if (a.bins[static_cast<std::size_t>(i)] == b.bins[static_cast<std::size_t>(j)]) {
+        dDot += static_cast<double>(a.weights[static_cast<std::size_t>(i)]) *
+                static_cast<double>(b.weights[static_cast<std::size_t>(j)]);
+      }
+    }
+  }
+  return dDot / (a.dNorm * b.dNorm);
 }
 
 double FrameSeconds(std::int64_t nFrame, double dWithin) {
@@ -188,10 +211,22 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   if (m_bOpen) {
     m_dPeakEnergy = std::max(m_dPeakEnergy, frame.dEnergy);
   }
+  if (StartAtAttack(nFrame)) {
+    m_change.nFrame = -1;
+  } else if (m_change.nFrame == nFrame) {
+    StartNote(m_change.nFrame, m_change.nTemplate, m_change.dScore, m_change.dPeakEnergy);
+    m_change.nFrame = -1;
+  } else if (m_change.nFrame < 0) {
+    StartAtChange(nFrame);
+  }
+}
+
+bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
+  const Features& frame = FeaturesOf(nFrame);
   for (std::int64_t f = std::max<std::int64_t>(0, nFrame - kPeakHalf); f <= nFrame + kPeakHalf;
        ++f) {
     if (f != nFrame && FeaturesOf(f).dFlux > frame.dFlux) {
-      return;
+      return false;
     }
   }
   // Only a local peak of the flux gets this far (a few frames in ten): the median is taken
@@ -207,24 +242,22 @@ void CRecognizer::Decide(std::int64_t nFrame) {
     std::nth_element(recent.begin(), middle, recent.begin() + static_cast<std::ptrdiff_t>(nRecent));
     dMedian = *middle;
   }
-  if (frame.dFlux < kFluxFactor * dMedian + kFluxFloor || nFrame - m_nLastOnsetFrame < 8) {
-    return;
+  if (frame.dFlux < kFluxFactor * dMedian + kFluxFloor ||
+      nFrame - m_nLastOnsetFrame < kMinOnsetGap) {
+    return false;
   }
   // The note: the template closest (cosine) to the spectra just after the onset.
   const std::int64_t nEarly = nFrame + kEarly, nLate = nFrame + kLate;
   const double* pEarly = CosinesOf(nEarly);
   const double* pLate = CosinesOf(nLate);
   double dBest = -1.0;
-  std::int32_t nBest = -1;
+  std::size_t nBest = 0;
   for (std::size_t k = 0; k < m_templates.size(); ++k) {
     const double dScore = pEarly[k] / 2.0 + pLate[k] / 2.0;
     if (dScore > dBest) {
       dBest = dScore;
-      nBest = m_templates[k].nNote;
+      nBest = k;
     }
-  }
-  if (nBest < 0) {
-    return;
   }
   // A repeated note needs a real new attack.
   double dBefore = frame.dEnergy;  // the quietest just before
@@ -234,19 +267,88 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   const double dEarlyEnergy = FeaturesOf(nEarly).dEnergy, dLateEnergy = FeaturesOf(nLate).dEnergy;
   // Not an attack: the sound falls away (a note cut off) or resembles no trained note.
   if (dEarlyEnergy < kFallFraction * dBefore || dBest < kMinScore) {
-    return;
+    return false;
   }
-  if (m_bOpen && nBest == m_current.nNote &&
+  if (m_bOpen && nBest == m_nTemplate &&
       (dEarlyEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
+    return false;
+  }
+  StartNote(nFrame, nBest, dBest, std::max(dEarlyEnergy, dLateEnergy));
+  return true;
+}
+
+void CRecognizer::StartAtChange(std::int64_t nFrame) {
+  // Legato on a bowed or blown instrument often brings no rise of the flux above its running
+  // threshold (the old note fades as the new one swells, and vibrato keeps the flux busy), but
+  // the spectrum turns from one note to another. A new note starts when one template other than
+  // the sounding note's wins every frame from kChangeSettle to kLate after this one, clearly.
+  if (!m_bOpen) {
     return;
   }
+  const double* pFirst = CosinesOf(nFrame + kChangeSettle);
+  const std::size_t nNew =
+      static_cast<std::size_t>(std::max_element(pFirst, pFirst + m_templates.size()) - pFirst);
+  if (nNew == m_nTemplate) {
+    return;
+  }
+  double dSum = 0.0, dPeakEnergy = 0.0;
+  for (std::int64_t f = nFrame + kChangeSettle; f <= nFrame + kLate; ++f) {
+    const double* pCosines = CosinesOf(f);
+    const double dNew = pCosines[nNew];
+    if (dNew < kChangeScore || dNew < pCosines[m_nTemplate] + kChangeMargin ||
+        std::max_element(pCosines, pCosines + m_templates.size()) != pCosines + nNew) {
+      return;
+    }
+    dSum += dNew;
+    dPeakEnergy = std::max(dPeakEnergy, FeaturesOf(f).dEnergy);
+  }
+  // The change began before the new note won: its attack, however weak, is the highest flux
+  // in the frames before the first it won.
+  const std::int64_t nFrom =
+      std::max(m_nLastOnsetFrame + kMinOnsetGap, nFrame + kChangeSettle - kChangeBack);
+  if (nFrom > nFrame + kChangeSettle) {
+    return;
+  }
+  std::int64_t nOnset = nFrom;
+  for (std::int64_t f = nFrom; f <= nFrame + kChangeSettle; ++f) {
+    if (FeaturesOf(f).dFlux > FeaturesOf(nOnset).dFlux) {
+      nOnset = f;
+    }
+  }
+  if (TemplateCosine(m_templates[nNew], m_templates[m_nTemplate]) > kChangeAlike) {
+    return;
+  }
+  const Change change{nOnset, nNew, dSum / static_cast<double>(kLate - kChangeSettle + 1),
+                      dPeakEnergy};
+  if (nOnset < m_nLastOnsetFrame + kRenameFrames) {
+    // So soon after the onset the note was named from frames that still held the note before
+    // it (legato, or the same note just before): it is this one.
+    m_nTemplate = nNew;
+    m_current.nNote = m_templates[nNew].nNote;
+    m_current.dScore = std::clamp(change.dScore, 0.0, 1.0);
+    if (m_onStart) {
+      m_onStart(m_current);
+    }
+  } else if (nOnset <= nFrame) {
+    StartNote(change.nFrame, change.nTemplate, change.dScore, change.dPeakEnergy);
+  } else {
+    // An attack still ahead is first judged as one (its own rules name it, and a new attack
+    // of the same note is seen only there); the change starts there only if it is not.
+    m_change = change;
+  }
+}
+
+void CRecognizer::StartNote(std::int64_t nFrame, std::size_t nTemplate, double dScore,
+                            double dPeakEnergy) {
   const double dOnset = FrameSeconds(nFrame, kOnsetLagSamples);
   if (m_bOpen) {
     CloseNote(dOnset);
   }
   m_bOpen = true;
-  m_current = RecognizedNote{dOnset, dOnset, nBest, std::clamp(dBest, 0.0, 1.0)};
-  m_dPeakEnergy = std::max(dEarlyEnergy, dLateEnergy);
+  m_nTemplate = nTemplate;
+  m_current =
+      RecognizedNote{dOnset, dOnset, m_templates[nTemplate].nNote, std::clamp(dScore, 0.0, 1.0)};
+  m_dPeakEnergy = dPeakEnergy;
   m_nLastOnsetFrame = nFrame;
   if (m_onStart) {
     m_onStart(m_current);

@@ -1,8 +1,10 @@
 // Recognises the notes of a trained instrument in a stream of 11025 Hz samples: onsets from
 // the spectral flux of 512-sample frames every 64 samples, each named by the trained pattern
-// (six bins, the neighbours at half weight) that best matches the spectra just after it. Keeps
-// all of its state in the object: two recognisers can run side by side, and neither touches
-// the training run.
+// (six bins, the neighbours at half weight) that best matches the spectra just after it; and,
+// where the flux does not rise (legato on strings and winds), a new note wherever another
+// pattern clearly takes over from the sounding note's. Keeps all of its state in the object,
+// in memory of a fixed size: two recognisers can run side by side, neither touches the
+// training run, and a recording of any length can be fed.
 #pragma once
 
 #include <array>
@@ -33,7 +35,9 @@ class CRecognizer {
   std::vector<RecognizedNote> TakeNotes();
 
   // Called from Feed() as soon as a note is named, its offset not yet known (dOffset =
-  // dOnset): live input shows it then rather than when it ends.
+  // dOnset): live input shows it then rather than when it ends. A note renamed within ~70 ms
+  // of its onset (its first frames still held the note before) is told again, with the same
+  // onset. A note is named 100 to 150 ms after its onset.
   void OnNoteStart(std::function<void(const RecognizedNote&)> listener) {
     m_onStart = std::move(listener);
   }
@@ -41,11 +45,13 @@ class CRecognizer {
   bool HasCandidates() const { return !m_templates.empty(); }
 
  private:
+  // a peak and its two neighbours, for each peak of a pattern
+  static constexpr std::size_t kTemplateBins = 3 * static_cast<std::size_t>(kPeakCount);
   struct Template {
     std::int32_t nNote;
-    std::int32_t nBins;                             // bins[0 ... nBins - 1] in rising order
-    std::array<std::int32_t, 3 * kPeakCount> bins;  // the peaks and their neighbours
-    std::array<float, 3 * kPeakCount> weights;
+    std::int32_t nBins;                            // bins[0 ... nBins - 1] in rising order
+    std::array<std::int32_t, kTemplateBins> bins;  // the peaks and their neighbours
+    std::array<float, kTemplateBins> weights;
     double dNorm;
   };
   struct Features {
@@ -53,8 +59,18 @@ class CRecognizer {
     double dFlux;    // rise of log magnitudes over the previous frame
   };
 
+  struct Change {              // a note found by a change of template, to start at nFrame
+    std::int64_t nFrame = -1;  // -1: none
+    std::size_t nTemplate = 0;
+    double dScore = 0.0;
+    double dPeakEnergy = 0.0;
+  };
+
   void AnalyseFrame(const std::int16_t* pSamples);
   void Decide(std::int64_t nFrame);
+  bool StartAtAttack(std::int64_t nFrame);
+  void StartAtChange(std::int64_t nFrame);
+  void StartNote(std::int64_t nFrame, std::size_t nTemplate, double dScore, double dPeakEnergy);
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
   const double* CosinesOf(std::int64_t nFrame) const;
@@ -71,6 +87,8 @@ class CRecognizer {
   std::array<float, 256> m_prevLog{};   // log magnitudes of the previous frame
   bool m_bOpen = false;                 // a note is sounding
   RecognizedNote m_current;
+  std::size_t m_nTemplate = 0;  // the sounding note's template
+  Change m_change;              // waiting for its frame to be judged
   double m_dPeakEnergy = 0.0;
   std::int64_t m_nLastOnsetFrame = -1000;
   std::vector<RecognizedNote> m_done;
