@@ -45,6 +45,9 @@ constexpr int kChangeBack = 12;             // its attack lies at most this far 
 // Templates at least this alike (low notes a semitone apart, where a semitone is narrower
 // than a bin) cannot be told apart by which of them wins.
 constexpr double kChangeAlike = 0.85;
+// A note after a rest found by its template is at least this loud against the note before it
+// (a decaying tail can match its own note's template well).
+constexpr double kChangeLoudness = 0.25;
 
 // ln(1 + x) for x >= 0 to about 1e-5, without a library call: the exponent of 1 + x, then a
 // series over its mantissa in [1, 2) (so the compiler can do a frame's bins in one sweep).
@@ -207,6 +210,7 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   if (m_bOpen && nFrame > m_nLastOnsetFrame + kLate &&
       frame.dEnergy < kOffsetFraction * m_dPeakEnergy) {
     CloseNote(FrameSeconds(nFrame, kFftLen / 2.0));
+    m_nEndFrame = nFrame;
   }
   if (m_bOpen) {
     m_dPeakEnergy = std::max(m_dPeakEnergy, frame.dEnergy);
@@ -219,6 +223,12 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   } else if (m_change.nFrame < 0) {
     StartAtChange(nFrame);
   }
+}
+
+std::size_t CRecognizer::WinnerOf(std::int64_t nFrame) const {
+  const double* pCosines = CosinesOf(nFrame);
+  return static_cast<std::size_t>(std::max_element(pCosines, pCosines + m_templates.size()) -
+                                  pCosines);
 }
 
 bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
@@ -279,24 +289,21 @@ bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
 
 void CRecognizer::StartAtChange(std::int64_t nFrame) {
   // Legato on a bowed or blown instrument often brings no rise of the flux above its running
-  // threshold (the old note fades as the new one swells, and vibrato keeps the flux busy), but
-  // the spectrum turns from one note to another. A new note starts when one template other than
-  // the sounding note's wins every frame from kChangeSettle to kLate after this one, clearly.
-  if (!m_bOpen) {
-    return;
-  }
-  const double* pFirst = CosinesOf(nFrame + kChangeSettle);
-  const std::size_t nNew =
-      static_cast<std::size_t>(std::max_element(pFirst, pFirst + m_templates.size()) - pFirst);
-  if (nNew == m_nTemplate) {
+  // threshold (the old note fades as the new one swells, and vibrato and breath keep the flux
+  // busy), but the spectrum turns from one note to another; so does a soft attack after a
+  // rest. A new note starts when one template wins every frame from kChangeSettle to kLate
+  // after this one, clearly: other than the sounding note's, or, with none sounding, one that
+  // did not win just before (not the tail of the note that ended).
+  const std::size_t nNew = WinnerOf(nFrame + kChangeSettle);
+  if (m_bOpen ? nNew == m_nTemplate : WinnerOf(nFrame + kChangeSettle - 1) == nNew) {
     return;
   }
   double dSum = 0.0, dPeakEnergy = 0.0;
   for (std::int64_t f = nFrame + kChangeSettle; f <= nFrame + kLate; ++f) {
     const double* pCosines = CosinesOf(f);
     const double dNew = pCosines[nNew];
-    if (dNew < kChangeScore || dNew < pCosines[m_nTemplate] + kChangeMargin ||
-        std::max_element(pCosines, pCosines + m_templates.size()) != pCosines + nNew) {
+    if (dNew < kChangeScore || (m_bOpen && dNew < pCosines[m_nTemplate] + kChangeMargin) ||
+        WinnerOf(f) != nNew) {
       return;
     }
     dSum += dNew;
@@ -304,8 +311,10 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
   }
   // The change began before the new note won: its attack, however weak, is the highest flux
   // in the frames before the first it won.
+  // (With none sounding, not before the last note ended.)
   const std::int64_t nFrom =
-      std::max(m_nLastOnsetFrame + kMinOnsetGap, nFrame + kChangeSettle - kChangeBack);
+      std::max({m_nLastOnsetFrame + kMinOnsetGap, nFrame + kChangeSettle - kChangeBack,
+                m_bOpen ? 0 : m_nEndFrame});
   if (nFrom > nFrame + kChangeSettle) {
     return;
   }
@@ -315,12 +324,22 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
       nOnset = f;
     }
   }
-  if (TemplateCosine(m_templates[nNew], m_templates[m_nTemplate]) > kChangeAlike) {
+  if (m_bOpen && TemplateCosine(m_templates[nNew], m_templates[m_nTemplate]) > kChangeAlike) {
+    return;
+  }
+  // With no note sounding, the sound must swell from what was before, and be loud enough not
+  // to be the last note's tail.
+  double dQuietest = dPeakEnergy;
+  for (std::int64_t f = nFrom; f <= nOnset; ++f) {
+    dQuietest = std::min(dQuietest, FeaturesOf(f).dEnergy);
+  }
+  if (!m_bOpen &&
+      (dPeakEnergy < kNewAttackRise * dQuietest || dPeakEnergy < kChangeLoudness * m_dPeakEnergy)) {
     return;
   }
   const Change change{nOnset, nNew, dSum / static_cast<double>(kLate - kChangeSettle + 1),
                       dPeakEnergy};
-  if (nOnset < m_nLastOnsetFrame + kRenameFrames) {
+  if (m_bOpen && nOnset < m_nLastOnsetFrame + kRenameFrames) {
     // So soon after the onset the note was named from frames that still held the note before
     // it (legato, or the same note just before): it is this one.
     m_nTemplate = nNew;

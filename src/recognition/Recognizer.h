@@ -74,6 +74,7 @@ class CRecognizer {
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
   const double* CosinesOf(std::int64_t nFrame) const;
+  std::size_t WinnerOf(std::int64_t nFrame) const;  // the template closest to the frame
 
   std::vector<Template> m_templates;
   std::vector<float> m_window;          // Hann
@@ -91,6 +92,7 @@ class CRecognizer {
   Change m_change;              // waiting for its frame to be judged
   double m_dPeakEnergy = 0.0;
   std::int64_t m_nLastOnsetFrame = -1000;
+  std::int64_t m_nEndFrame = 0;  // where the last note ended for want of energy
   std::vector<RecognizedNote> m_done;
   std::function<void(const RecognizedNote&)> m_onStart;
 };
