@@ -45,6 +45,10 @@ constexpr int kChangeBack = 12;             // its attack lies at most this far 
 // Templates at least this alike (low notes a semitone apart, where a semitone is narrower
 // than a bin) cannot be told apart by which of them wins.
 constexpr double kChangeAlike = 0.85;
+// A note dips to at most this part of its peak energy before the same note starts again, at
+// most this many frames (~140 ms) before the frames that show it again.
+constexpr double kDipFraction = 0.25;
+constexpr std::int64_t kDipBack = 24;
 // A note after a rest found by its template is at least this loud against the note before it
 // (a decaying tail can match its own note's template well).
 constexpr double kChangeLoudness = 0.25;
@@ -211,16 +215,19 @@ void CRecognizer::Decide(std::int64_t nFrame) {
       frame.dEnergy < kOffsetFraction * m_dPeakEnergy) {
     CloseNote(FrameSeconds(nFrame, kFftLen / 2.0));
     m_nEndFrame = nFrame;
+    if (m_pending.nTemplate == m_nTemplate) {
+      m_nPendingAt = -1;  // the note again, but it ended instead
+    }
   }
   if (m_bOpen) {
     m_dPeakEnergy = std::max(m_dPeakEnergy, frame.dEnergy);
   }
   if (StartAtAttack(nFrame)) {
-    m_change.nFrame = -1;
-  } else if (m_change.nFrame == nFrame) {
-    StartNote(m_change.nFrame, m_change.nTemplate, m_change.dScore, m_change.dPeakEnergy);
-    m_change.nFrame = -1;
-  } else if (m_change.nFrame < 0) {
+    m_nPendingAt = -1;
+  } else if (m_nPendingAt == nFrame) {
+    StartNote(m_pending);
+    m_nPendingAt = -1;
+  } else if (m_nPendingAt < 0) {
     StartAtChange(nFrame);
   }
 }
@@ -283,7 +290,7 @@ bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
       (dEarlyEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
     return false;
   }
-  StartNote(nFrame, nBest, dBest, std::max(dEarlyEnergy, dLateEnergy));
+  StartNote(Start{nFrame, kOnsetLagSamples, nBest, dBest, std::max(dEarlyEnergy, dLateEnergy)});
   return true;
 }
 
@@ -292,83 +299,122 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
   // threshold (the old note fades as the new one swells, and vibrato and breath keep the flux
   // busy), but the spectrum turns from one note to another; so does a soft attack after a
   // rest. A new note starts when one template wins every frame from kChangeSettle to kLate
-  // after this one, clearly: other than the sounding note's, or, with none sounding, one that
-  // did not win just before (not the tail of the note that ended).
-  const std::size_t nNew = WinnerOf(nFrame + kChangeSettle);
-  if (m_bOpen ? nNew == m_nTemplate : WinnerOf(nFrame + kChangeSettle - 1) == nNew) {
+  // after this one, clearly.
+  const std::int64_t nFirst = nFrame + kChangeSettle, nLast = nFrame + kLate;
+  const std::size_t nNew = WinnerOf(nFirst);
+  // The template of the note sounding, or of the last note if it has ended.
+  const bool bRepeat = m_nLastOnsetFrame >= 0 && nNew == m_nTemplate;
+  if (bRepeat && nFirst - m_nLastOnsetFrame < kSameNoteFrames) {
     return;
   }
   double dSum = 0.0, dPeakEnergy = 0.0;
-  for (std::int64_t f = nFrame + kChangeSettle; f <= nFrame + kLate; ++f) {
+  for (std::int64_t f = nFirst; f <= nLast; ++f) {
     const double* pCosines = CosinesOf(f);
     const double dNew = pCosines[nNew];
-    if (dNew < kChangeScore || (m_bOpen && dNew < pCosines[m_nTemplate] + kChangeMargin) ||
+    if (dNew < kChangeScore ||
+        (m_bOpen && !bRepeat && dNew < pCosines[m_nTemplate] + kChangeMargin) ||
         WinnerOf(f) != nNew) {
       return;
     }
     dSum += dNew;
     dPeakEnergy = std::max(dPeakEnergy, FeaturesOf(f).dEnergy);
   }
+  const double dScore = dSum / static_cast<double>(nLast - nFirst + 1);
+  // Its attack lies no further back than kChangeBack, after the last onset, and, with no note
+  // sounding, not before the last note ended.
+  const std::int64_t nFrom =
+      std::max({m_nLastOnsetFrame + kMinOnsetGap, nFirst - kChangeBack, m_bOpen ? 0 : m_nEndFrame});
+  if (nFrom > nFirst) {
+    return;
+  }
+  const auto quietest = [&](std::int64_t nBegin, std::int64_t nEnd) {
+    std::int64_t nAt = nBegin;
+    for (std::int64_t f = nBegin; f <= nEnd; ++f) {
+      nAt = FeaturesOf(f).dEnergy < FeaturesOf(nAt).dEnergy ? f : nAt;
+    }
+    return nAt;
+  };
+  const auto highestFlux = [&](std::int64_t nBegin, std::int64_t nEnd) {
+    std::int64_t nAt = nBegin;
+    for (std::int64_t f = nBegin; f <= nEnd; ++f) {
+      nAt = FeaturesOf(f).dFlux > FeaturesOf(nAt).dFlux ? f : nAt;
+    }
+    return nAt;
+  };
+  if (bRepeat) {
+    // The last note's own template: the note again if its sound fell to a small part of its
+    // peak (a rest, or a breath too short for the note to end) and has swelled again by the
+    // middle of the frames it wins (not only in their last, where the attack of another note
+    // may be arriving), as loud as a note after a rest. The dip is sought up to kDipBack
+    // before them (the swell takes a while), but not in the note's own attack, nor before it
+    // ended. The note starts where the sound was least, the middle of the quietest frame: its
+    // flux may peak well into the swell.
+    const std::int64_t nMiddle = (nFirst + nLast) / 2;
+    const std::int64_t nDip = quietest(std::max({m_nLastOnsetFrame + kSameNoteFrames,
+                                                 nFirst - kDipBack, m_bOpen ? 0 : m_nEndFrame}),
+                                       nMiddle);
+    const double dDip = FeaturesOf(nDip).dEnergy;
+    if (dDip > kDipFraction * m_dPeakEnergy ||
+        FeaturesOf(quietest(nMiddle, nLast)).dEnergy < kNewAttackRise * dDip ||
+        dPeakEnergy < kChangeLoudness * m_dPeakEnergy) {
+      return;
+    }
+    StartAfterChange(nFrame, highestFlux(nDip, nLast),
+                     Start{nDip, kFftLen / 2.0, nNew, dScore, dPeakEnergy});
+    return;
+  }
   // The change began before the new note won: its attack, however weak, is the highest flux
   // in the frames before the first it won.
-  // (With none sounding, not before the last note ended.)
-  const std::int64_t nFrom =
-      std::max({m_nLastOnsetFrame + kMinOnsetGap, nFrame + kChangeSettle - kChangeBack,
-                m_bOpen ? 0 : m_nEndFrame});
-  if (nFrom > nFrame + kChangeSettle) {
-    return;
-  }
-  std::int64_t nOnset = nFrom;
-  for (std::int64_t f = nFrom; f <= nFrame + kChangeSettle; ++f) {
-    if (FeaturesOf(f).dFlux > FeaturesOf(nOnset).dFlux) {
-      nOnset = f;
+  const std::int64_t nOnset = highestFlux(nFrom, nFirst);
+  if (m_bOpen) {
+    if (TemplateCosine(m_templates[nNew], m_templates[m_nTemplate]) > kChangeAlike) {
+      return;
+    }
+    if (nOnset < m_nLastOnsetFrame + kRenameFrames) {
+      // So soon after the onset the note was named from frames that still held the note
+      // before it (legato, or the same note just before): it is this one.
+      m_nTemplate = nNew;
+      m_current.nNote = m_templates[nNew].nNote;
+      m_current.dScore = std::clamp(dScore, 0.0, 1.0);
+      if (m_onStart) {
+        m_onStart(m_current);
+      }
+      return;
+    }
+  } else {
+    // With no note sounding: not the tail of the note that ended (its template won just
+    // before too), and the sound swells from before its onset and is loud enough.
+    if (WinnerOf(nFirst - 1) == nNew ||
+        dPeakEnergy < kNewAttackRise * FeaturesOf(quietest(nFrom, nOnset)).dEnergy ||
+        dPeakEnergy < kChangeLoudness * m_dPeakEnergy) {
+      return;
     }
   }
-  if (m_bOpen && TemplateCosine(m_templates[nNew], m_templates[m_nTemplate]) > kChangeAlike) {
-    return;
-  }
-  // With no note sounding, the sound must swell from what was before, and be loud enough not
-  // to be the last note's tail.
-  double dQuietest = dPeakEnergy;
-  for (std::int64_t f = nFrom; f <= nOnset; ++f) {
-    dQuietest = std::min(dQuietest, FeaturesOf(f).dEnergy);
-  }
-  if (!m_bOpen &&
-      (dPeakEnergy < kNewAttackRise * dQuietest || dPeakEnergy < kChangeLoudness * m_dPeakEnergy)) {
-    return;
-  }
-  const Change change{nOnset, nNew, dSum / static_cast<double>(kLate - kChangeSettle + 1),
-                      dPeakEnergy};
-  if (m_bOpen && nOnset < m_nLastOnsetFrame + kRenameFrames) {
-    // So soon after the onset the note was named from frames that still held the note before
-    // it (legato, or the same note just before): it is this one.
-    m_nTemplate = nNew;
-    m_current.nNote = m_templates[nNew].nNote;
-    m_current.dScore = std::clamp(change.dScore, 0.0, 1.0);
-    if (m_onStart) {
-      m_onStart(m_current);
-    }
-  } else if (nOnset <= nFrame) {
-    StartNote(change.nFrame, change.nTemplate, change.dScore, change.dPeakEnergy);
+  StartAfterChange(nFrame, nOnset, Start{nOnset, kOnsetLagSamples, nNew, dScore, dPeakEnergy});
+}
+
+void CRecognizer::StartAfterChange(std::int64_t nFrame, std::int64_t nAttack, const Start& start) {
+  if (nAttack <= nFrame) {
+    StartNote(start);
   } else {
     // An attack still ahead is first judged as one (its own rules name it, and a new attack
     // of the same note is seen only there); the change starts there only if it is not.
-    m_change = change;
+    m_pending = start;
+    m_nPendingAt = nAttack;
   }
 }
 
-void CRecognizer::StartNote(std::int64_t nFrame, std::size_t nTemplate, double dScore,
-                            double dPeakEnergy) {
-  const double dOnset = FrameSeconds(nFrame, kOnsetLagSamples);
+void CRecognizer::StartNote(const Start& start) {
+  const double dOnset = FrameSeconds(start.nFrame, start.dWithin);
   if (m_bOpen) {
     CloseNote(dOnset);
   }
   m_bOpen = true;
-  m_nTemplate = nTemplate;
-  m_current =
-      RecognizedNote{dOnset, dOnset, m_templates[nTemplate].nNote, std::clamp(dScore, 0.0, 1.0)};
-  m_dPeakEnergy = dPeakEnergy;
-  m_nLastOnsetFrame = nFrame;
+  m_nTemplate = start.nTemplate;
+  m_current = RecognizedNote{dOnset, dOnset, m_templates[start.nTemplate].nNote,
+                             std::clamp(start.dScore, 0.0, 1.0)};
+  m_dPeakEnergy = start.dPeakEnergy;
+  m_nLastOnsetFrame = start.nFrame;
   if (m_onStart) {
     m_onStart(m_current);
   }

@@ -59,18 +59,20 @@ class CRecognizer {
     double dFlux;    // rise of log magnitudes over the previous frame
   };
 
-  struct Change {              // a note found by a change of template, to start at nFrame
-    std::int64_t nFrame = -1;  // -1: none
+  struct Start {              // a note to start
+    std::int64_t nFrame = 0;  // its onset lies in this frame ...
+    double dWithin = 0.0;     // ... this many samples after the frame's first
     std::size_t nTemplate = 0;
     double dScore = 0.0;
-    double dPeakEnergy = 0.0;
+    double dPeakEnergy = 0.0;  // of its first frames
   };
 
   void AnalyseFrame(const std::int16_t* pSamples);
   void Decide(std::int64_t nFrame);
   bool StartAtAttack(std::int64_t nFrame);
   void StartAtChange(std::int64_t nFrame);
-  void StartNote(std::int64_t nFrame, std::size_t nTemplate, double dScore, double dPeakEnergy);
+  void StartAfterChange(std::int64_t nFrame, std::int64_t nAttack, const Start& start);
+  void StartNote(const Start& start);
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
   const double* CosinesOf(std::int64_t nFrame) const;
@@ -88,8 +90,9 @@ class CRecognizer {
   std::array<float, 256> m_prevLog{};   // log magnitudes of the previous frame
   bool m_bOpen = false;                 // a note is sounding
   RecognizedNote m_current;
-  std::size_t m_nTemplate = 0;  // the sounding note's template
-  Change m_change;              // waiting for its frame to be judged
+  std::size_t m_nTemplate = 0;     // the sounding note's template
+  Start m_pending;                 // found by a change of template, ...
+  std::int64_t m_nPendingAt = -1;  // ... to start when this frame is no attack (-1: none)
   double m_dPeakEnergy = 0.0;
   std::int64_t m_nLastOnsetFrame = -1000;
   std::int64_t m_nEndFrame = 0;  // where the last note ended for want of energy
