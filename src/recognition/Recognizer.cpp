@@ -36,12 +36,14 @@ constexpr double kFallFraction = 0.5;   // after an attack the sound is at least
 constexpr double kMinScore = 0.35;      // a cosine below this names no trained note
 constexpr std::int64_t kSameNoteFrames =
     26;  // ~150 ms: the same note again this soon is its own attack
-constexpr std::int64_t kMinOnsetGap = 8;    // ~46 ms: no onset this soon after another
-constexpr int kChangeSettle = 4;            // a new note must win from this frame to kLate ...
-constexpr double kChangeScore = 0.6;        // ... with at least this cosine ...
-constexpr double kChangeMargin = 0.1;       // ... and this much above the sounding note's
-constexpr std::int64_t kRenameFrames = 12;  // ~70 ms: a change this soon renames the note
-constexpr int kChangeBack = 12;             // its attack lies at most this far before it won
+constexpr std::int64_t kMinOnsetGap = 8;  // ~46 ms: no onset this soon after another
+constexpr int kChangeSettle = 4;          // a new note must win from this frame to kLate ...
+constexpr double kChangeScore = 0.6;      // ... with at least this cosine ...
+constexpr double kChangeMargin = 0.1;     // ... and this much above the sounding note's
+constexpr std::int64_t kRenameFrames = 12;
+constexpr double kRenameGain = 0.1;  // an attack within kSameNoteFrames fitting this much better //
+                                     // ~70 ms: a change this soon renames the note
+constexpr int kChangeBack = 12;      // its attack lies at most this far before it won
 // Templates at least this alike (low notes a semitone apart, where a semitone is narrower
 // than a bin) cannot be told apart by which of them wins.
 constexpr double kChangeAlike = 0.85;
@@ -290,6 +292,15 @@ bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
       (dEarlyEnergy < kNewAttackRise * dBefore || nFrame - m_nLastOnsetFrame < kSameNoteFrames)) {
     return false;
   }
+  if (m_bOpen && nFrame - m_nLastOnsetFrame < kSameNoteFrames &&
+      std::abs(m_templates[nBest].nNote - m_current.nNote) == 1 &&
+      dBest > m_current.dScore + kRenameGain) {
+    // A note named from the first frames of its attack (a wind instrument scooping up to its
+    // pitch) is followed this soon by the attack of its neighbour that fits much better: one
+    // note, of this name.
+    Rename(nBest, dBest);
+    return true;
+  }
   StartNote(Start{nFrame, kOnsetLagSamples, nBest, dBest, std::max(dEarlyEnergy, dLateEnergy)});
   return true;
 }
@@ -373,12 +384,7 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
     if (nOnset < m_nLastOnsetFrame + kRenameFrames) {
       // So soon after the onset the note was named from frames that still held the note
       // before it (legato, or the same note just before): it is this one.
-      m_nTemplate = nNew;
-      m_current.nNote = m_templates[nNew].nNote;
-      m_current.dScore = std::clamp(dScore, 0.0, 1.0);
-      if (m_onStart) {
-        m_onStart(m_current);
-      }
+      Rename(nNew, dScore);
       return;
     }
   } else {
@@ -401,6 +407,15 @@ void CRecognizer::StartAfterChange(std::int64_t nFrame, std::int64_t nAttack, co
     // of the same note is seen only there); the change starts there only if it is not.
     m_pending = start;
     m_nPendingAt = nAttack;
+  }
+}
+
+void CRecognizer::Rename(std::size_t nTemplate, double dScore) {
+  m_nTemplate = nTemplate;
+  m_current.nNote = m_templates[nTemplate].nNote;
+  m_current.dScore = std::clamp(dScore, 0.0, 1.0);
+  if (m_onStart) {
+    m_onStart(m_current);
   }
 }
 

@@ -73,6 +73,7 @@ class CRecognizer {
   void StartAtChange(std::int64_t nFrame);
   void StartAfterChange(std::int64_t nFrame, std::int64_t nAttack, const Start& start);
   void StartNote(const Start& start);
+  void Rename(std::size_t nTemplate, double dScore);  // the sounding note
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
   const double* CosinesOf(std::int64_t nFrame) const;
