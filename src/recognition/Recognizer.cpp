@@ -11,49 +11,63 @@
 
 namespace {
 
+// Every tuning constant of the recogniser is here. Frames are 512 samples every kHop; "frames"
+// below count hops (5.8 ms each).
+
+// Framing, and what is kept of the frames.
 constexpr std::int64_t kHop = 64;
 constexpr int kBandFirst = 2;  // FFT elements of the band the patterns use
 constexpr int kBandLast = 190;
-constexpr int kPeakHalf = 3;       // a flux peak is the largest this many frames either side
-constexpr int kMedianFrames = 64;  // running median of the flux over the frames before
-constexpr int kEarly = 5;          // frames after the peak: the spectra compared (~30 and ~80 ms)
-constexpr int kLate = 14;
-constexpr double kFluxFactor = 1.5;
-constexpr double kFluxFloor = 2.0;
-constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's attack lies
-constexpr double kOffsetFraction = 0.08;    // a note ends when its energy falls this low
 // Frames whose energy and flux are kept: the median's frames before a decision and the
 // kLate after it. A power of two, so that a frame's slot is cheap to find.
 constexpr std::int64_t kKeptFrames = 128;
 // Frames whose cosines with the templates are kept: a decision looks at the kLate after it.
 constexpr std::int64_t kKeptCosines = 32;
-static_assert(kKeptFrames > kMedianFrames + kLate && kKeptCosines > kLate);
 // Samples held for framing: whatever a call to Feed brings is copied in pieces of at most
 // this much less the partial frame, so the buffer never grows with the call or the recording.
 constexpr std::size_t kSampleBuffer = 4096;
-constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
-constexpr double kFallFraction = 0.5;   // after an attack the sound is at least this loud
+
+// Attacks: peaks of the spectral flux.
+constexpr int kPeakHalf = 3;         // a flux peak is the largest this many frames either side
+constexpr int kMedianFrames = 64;    // running median of the flux over the frames before
+constexpr double kFluxFactor = 1.5;  // a peak rises this far above the median ...
+constexpr double kFluxFloor = 2.0;   // ... and this much more
+constexpr double kOnsetLagSamples = 320.0;  // where in its frame a flux peak's attack lies
+constexpr std::int64_t kMinOnsetGap = 8;    // ~46 ms: no onset this soon after another
+constexpr int kEarly = 5;  // frames after the peak whose spectra name the note (~30 and ~80 ms)
+constexpr int kLate = 14;
 constexpr double kMinScore = 0.35;      // a cosine below this names no trained note
-constexpr std::int64_t kSameNoteFrames =
-    26;  // ~150 ms: the same note again this soon is its own attack
-constexpr std::int64_t kMinOnsetGap = 8;  // ~46 ms: no onset this soon after another
-constexpr int kChangeSettle = 4;          // a new note must win from this frame to kLate ...
-constexpr double kChangeScore = 0.6;      // ... with at least this cosine ...
-constexpr double kChangeMargin = 0.1;     // ... and this much above the sounding note's
-constexpr std::int64_t kRenameFrames = 12;
-constexpr double kRenameGain = 0.1;  // an attack within kSameNoteFrames fitting this much better //
-                                     // ~70 ms: a change this soon renames the note
-constexpr int kChangeBack = 12;      // its attack lies at most this far before it won
+constexpr double kFallFraction = 0.5;   // after an attack the sound is at least this loud
+constexpr double kNewAttackRise = 1.6;  // the same note again needs its energy to rise this much
+// ~150 ms: the same note again this soon is its own attack
+constexpr std::int64_t kSameNoteFrames = 26;
+// An attack of the neighbouring semitone within kSameNoteFrames that fits this much better
+// renames the note.
+constexpr double kRenameGain = 0.1;
+
+// Ends: a note ends when its energy falls this low against its peak.
+constexpr double kOffsetFraction = 0.08;
+
+// Changes of template: a new note must win every frame from kChangeSettle to kLate after the
+// frame judged, with at least kChangeScore, and kChangeMargin above the sounding note's.
+constexpr int kChangeSettle = 4;
+constexpr double kChangeScore = 0.6;
+constexpr double kChangeMargin = 0.1;
+constexpr int kChangeBack = 12;  // its attack lies at most this far before it won
 // Templates at least this alike (low notes a semitone apart, where a semitone is narrower
 // than a bin) cannot be told apart by which of them wins.
 constexpr double kChangeAlike = 0.85;
+constexpr std::int64_t kRenameFrames = 12;  // ~70 ms: a change this soon renames the note
+// A note after a rest found by its template is at least this loud against the note before it
+// (a decaying tail can match its own note's template well).
+constexpr double kChangeLoudness = 0.25;
 // A note dips to at most this part of its peak energy before the same note starts again, at
 // most this many frames (~140 ms) before the frames that show it again.
 constexpr double kDipFraction = 0.25;
 constexpr std::int64_t kDipBack = 24;
-// A note after a rest found by its template is at least this loud against the note before it
-// (a decaying tail can match its own note's template well).
-constexpr double kChangeLoudness = 0.25;
+
+static_assert(kKeptFrames > kMedianFrames + kLate && kKeptFrames > kDipBack + kLate &&
+              kKeptCosines > kLate);
 
 // ln(1 + x) for x >= 0 to about 1e-5, without a library call: the exponent of 1 + x, then a
 // series over its mantissa in [1, 2) (so the compiler can do a frame's bins in one sweep).

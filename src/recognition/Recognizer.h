@@ -1,10 +1,11 @@
 // Recognises the notes of a trained instrument in a stream of 11025 Hz samples: onsets from
 // the spectral flux of 512-sample frames every 64 samples, each named by the trained pattern
 // (six bins, the neighbours at half weight) that best matches the spectra just after it; and,
-// where the flux does not rise (legato on strings and winds), a new note wherever another
-// pattern clearly takes over from the sounding note's. Keeps all of its state in the object,
-// in memory of a fixed size: two recognisers can run side by side, neither touches the
-// training run, and a recording of any length can be fed.
+// where the flux does not rise (legato and soft attacks on strings and winds), a new note
+// wherever a pattern clearly takes over from the last note's, or the last note's own returns
+// after its sound dipped. Keeps all of its state in the object, in memory of a fixed size:
+// two recognisers can run side by side, neither touches the training run, and a recording of
+// any length can be fed.
 #pragma once
 
 #include <array>
@@ -35,9 +36,10 @@ class CRecognizer {
   std::vector<RecognizedNote> TakeNotes();
 
   // Called from Feed() as soon as a note is named, its offset not yet known (dOffset =
-  // dOnset): live input shows it then rather than when it ends. A note renamed within ~70 ms
-  // of its onset (its first frames still held the note before) is told again, with the same
-  // onset. A note is named 100 to 150 ms after its onset.
+  // dOnset): live input shows it then rather than when it ends. A note renamed soon after its
+  // onset (its first frames still held the note before, or scooped up to its pitch) is told
+  // again, with the same onset. A note is named some 75 ms after its onset (the frames after
+  // it must be seen), one found by its spectrum rather than its attack up to ~200 ms after.
   void OnNoteStart(std::function<void(const RecognizedNote&)> listener) {
     m_onStart = std::move(listener);
   }
@@ -91,10 +93,10 @@ class CRecognizer {
   std::array<float, 256> m_prevLog{};   // log magnitudes of the previous frame
   bool m_bOpen = false;                 // a note is sounding
   RecognizedNote m_current;
-  std::size_t m_nTemplate = 0;     // the sounding note's template
+  std::size_t m_nTemplate = 0;     // the sounding note's template (or the last note's)
   Start m_pending;                 // found by a change of template, ...
   std::int64_t m_nPendingAt = -1;  // ... to start when this frame is no attack (-1: none)
-  double m_dPeakEnergy = 0.0;
+  double m_dPeakEnergy = 0.0;      // the loudest frame of the sounding (or last) note
   std::int64_t m_nLastOnsetFrame = -1000;
   std::int64_t m_nEndFrame = 0;  // where the last note ended for want of energy
   std::vector<RecognizedNote> m_done;
