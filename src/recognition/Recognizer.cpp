@@ -193,30 +193,33 @@ void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
     rise[i] = std::max(0.0f, fLog - m_prevLog[kBandFirst + i]);
     m_prevLog[kBandFirst + i] = fLog;
   }
-  Features features{0.0, 0.0};
-  for (std::size_t i = 0; i < kBandBins; ++i) {
-    features.dEnergy += static_cast<double>(pBlock[kBandFirst + i]);
-    features.dFlux += static_cast<double>(rise[i]);
-  }
-  m_features[static_cast<std::size_t>(m_nFrames % kKeptFrames)] = features;
-  // The frame's cosine with every template, while its spectrum is at hand: the decisions
-  // compare frames up to kLate apart, and the spectrum itself is then no longer needed.
+  // (Three sums side by side: each waits on its own previous addition only.)
+  Features features{0.0, 0.0, 0};
   double dNorm = 0.0;
-  for (int b = kBandFirst; b <= kBandLast; ++b) {
-    const double d = pBlock[b];
+  for (std::size_t i = 0; i < kBandBins; ++i) {
+    const double d = pBlock[kBandFirst + i];
+    features.dEnergy += d;
+    features.dFlux += static_cast<double>(rise[i]);
     dNorm += d * d;
   }
+  // The frame's cosine with every template, while its spectrum is at hand: the decisions
+  // compare frames up to kLate apart, and the spectrum itself is then no longer needed.
   dNorm = std::sqrt(dNorm);
   double* pCosines =
       &m_cosines[static_cast<std::size_t>(m_nFrames % kKeptCosines) * m_templates.size()];
-  for (const Template& t : m_templates) {
+  for (std::size_t k = 0; k < m_templates.size(); ++k) {
+    const Template& t = m_templates[k];
     double dDot = 0.0;
     for (std::int32_t i = 0; i < t.nBins; ++i) {
       const auto u = static_cast<std::size_t>(i);
       dDot += static_cast<double>(pBlock[t.bins[u]]) * static_cast<double>(t.weights[u]);
     }
-    *pCosines++ = dNorm > 0.0 ? dDot / (dNorm * t.dNorm) : 0.0;
+    pCosines[k] = dNorm > 0.0 ? dDot / (dNorm * t.dNorm) : 0.0;
+    if (pCosines[k] > pCosines[features.nWinner]) {
+      features.nWinner = k;
+    }
   }
+  m_features[static_cast<std::size_t>(m_nFrames % kKeptFrames)] = features;
   ++m_nFrames;
   // The frame kLate before the newest can now be judged as an onset.
   if (m_nFrames > kLate + kPeakHalf) {
@@ -225,6 +228,9 @@ void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
 }
 
 void CRecognizer::Decide(std::int64_t nFrame) {
+  if (m_templates.empty()) {
+    return;  // nothing to name
+  }
   const Features& frame = FeaturesOf(nFrame);
   // A sounding note ends when its energy falls low enough.
   if (m_bOpen && nFrame > m_nLastOnsetFrame + kLate &&
@@ -246,12 +252,6 @@ void CRecognizer::Decide(std::int64_t nFrame) {
   } else if (m_nPendingAt < 0) {
     StartAtChange(nFrame);
   }
-}
-
-std::size_t CRecognizer::WinnerOf(std::int64_t nFrame) const {
-  const double* pCosines = CosinesOf(nFrame);
-  return static_cast<std::size_t>(std::max_element(pCosines, pCosines + m_templates.size()) -
-                                  pCosines);
 }
 
 bool CRecognizer::StartAtAttack(std::int64_t nFrame) {
@@ -326,30 +326,10 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
   // rest. A new note starts when one template wins every frame from kChangeSettle to kLate
   // after this one, clearly.
   const std::int64_t nFirst = nFrame + kChangeSettle, nLast = nFrame + kLate;
-  const std::size_t nNew = WinnerOf(nFirst);
+  const std::size_t nNew = FeaturesOf(nFirst).nWinner;
   // The template of the note sounding, or of the last note if it has ended.
   const bool bRepeat = m_nLastOnsetFrame >= 0 && nNew == m_nTemplate;
   if (bRepeat && nFirst - m_nLastOnsetFrame < kSameNoteFrames) {
-    return;
-  }
-  double dSum = 0.0, dPeakEnergy = 0.0;
-  for (std::int64_t f = nFirst; f <= nLast; ++f) {
-    const double* pCosines = CosinesOf(f);
-    const double dNew = pCosines[nNew];
-    if (dNew < kChangeScore ||
-        (m_bOpen && !bRepeat && dNew < pCosines[m_nTemplate] + kChangeMargin) ||
-        WinnerOf(f) != nNew) {
-      return;
-    }
-    dSum += dNew;
-    dPeakEnergy = std::max(dPeakEnergy, FeaturesOf(f).dEnergy);
-  }
-  const double dScore = dSum / static_cast<double>(nLast - nFirst + 1);
-  // Its attack lies no further back than kChangeBack, after the last onset, and, with no note
-  // sounding, not before the last note ended.
-  const std::int64_t nFrom =
-      std::max({m_nLastOnsetFrame + kMinOnsetGap, nFirst - kChangeBack, m_bOpen ? 0 : m_nEndFrame});
-  if (nFrom > nFirst) {
     return;
   }
   const auto quietest = [&](std::int64_t nBegin, std::int64_t nEnd) {
@@ -366,21 +346,46 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
     }
     return nAt;
   };
+  // The last note's own template: the note again if its sound fell to a small part of its
+  // peak (a rest, or a breath too short for the note to end) and has swelled again by the
+  // middle of the frames it wins (not only in their last, where the attack of another note
+  // may be arriving), as loud as a note after a rest. The dip is sought up to kDipBack before
+  // them (the swell takes a while), but not in the note's own attack, nor before it ended.
+  // (The dip first: most frames of a held note go no further.)
+  const std::int64_t nMiddle = (nFirst + nLast) / 2;
+  const std::int64_t nDip = bRepeat
+                                ? quietest(std::max({m_nLastOnsetFrame + kSameNoteFrames,
+                                                     nFirst - kDipBack, m_bOpen ? 0 : m_nEndFrame}),
+                                           nMiddle)
+                                : 0;
+  if (bRepeat && FeaturesOf(nDip).dEnergy > kDipFraction * m_dPeakEnergy) {
+    return;
+  }
+  double dSum = 0.0, dPeakEnergy = 0.0;
+  for (std::int64_t f = nFirst; f <= nLast; ++f) {
+    const double* pCosines = CosinesOf(f);
+    const double dNew = pCosines[nNew];
+    if (dNew < kChangeScore ||
+        (m_bOpen && !bRepeat && dNew < pCosines[m_nTemplate] + kChangeMargin) ||
+        FeaturesOf(f).nWinner != nNew) {
+      return;
+    }
+    dSum += dNew;
+    dPeakEnergy = std::max(dPeakEnergy, FeaturesOf(f).dEnergy);
+  }
+  const double dScore = dSum / static_cast<double>(nLast - nFirst + 1);
+  // Its attack lies no further back than kChangeBack, after the last onset, and, with no note
+  // sounding, not before the last note ended.
+  const std::int64_t nFrom =
+      std::max({m_nLastOnsetFrame + kMinOnsetGap, nFirst - kChangeBack, m_bOpen ? 0 : m_nEndFrame});
+  if (nFrom > nFirst) {
+    return;
+  }
   if (bRepeat) {
-    // The last note's own template: the note again if its sound fell to a small part of its
-    // peak (a rest, or a breath too short for the note to end) and has swelled again by the
-    // middle of the frames it wins (not only in their last, where the attack of another note
-    // may be arriving), as loud as a note after a rest. The dip is sought up to kDipBack
-    // before them (the swell takes a while), but not in the note's own attack, nor before it
-    // ended. The note starts where the sound was least, the middle of the quietest frame: its
-    // flux may peak well into the swell.
-    const std::int64_t nMiddle = (nFirst + nLast) / 2;
-    const std::int64_t nDip = quietest(std::max({m_nLastOnsetFrame + kSameNoteFrames,
-                                                 nFirst - kDipBack, m_bOpen ? 0 : m_nEndFrame}),
-                                       nMiddle);
+    // It starts where the sound was least, the middle of the quietest frame: its flux may
+    // peak well into the swell.
     const double dDip = FeaturesOf(nDip).dEnergy;
-    if (dDip > kDipFraction * m_dPeakEnergy ||
-        FeaturesOf(quietest(nMiddle, nLast)).dEnergy < kNewAttackRise * dDip ||
+    if (FeaturesOf(quietest(nMiddle, nLast)).dEnergy < kNewAttackRise * dDip ||
         dPeakEnergy < kChangeLoudness * m_dPeakEnergy) {
       return;
     }
@@ -404,7 +409,7 @@ void CRecognizer::StartAtChange(std::int64_t nFrame) {
   } else {
     // With no note sounding: not the tail of the note that ended (its template won just
     // before too), and the sound swells from before its onset and is loud enough.
-    if (WinnerOf(nFirst - 1) == nNew ||
+    if (FeaturesOf(nFirst - 1).nWinner == nNew ||
         dPeakEnergy < kNewAttackRise * FeaturesOf(quietest(nFrom, nOnset)).dEnergy ||
         dPeakEnergy < kChangeLoudness * m_dPeakEnergy) {
       return;

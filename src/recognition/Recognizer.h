@@ -57,8 +57,9 @@ class CRecognizer {
     double dNorm;
   };
   struct Features {
-    double dEnergy;  // sum of magnitudes in the band
-    double dFlux;    // rise of log magnitudes over the previous frame
+    double dEnergy;       // sum of magnitudes in the band
+    double dFlux;         // rise of log magnitudes over the previous frame
+    std::size_t nWinner;  // the template closest to the frame
   };
 
   struct Start {              // a note to start
@@ -79,7 +80,6 @@ class CRecognizer {
   void CloseNote(double dOffset);
   const Features& FeaturesOf(std::int64_t nFrame) const;
   const double* CosinesOf(std::int64_t nFrame) const;
-  std::size_t WinnerOf(std::int64_t nFrame) const;  // the template closest to the frame
 
   std::vector<Template> m_templates;
   std::vector<float> m_window;          // Hann
