@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/Fft.h"
+#include "analysis/PatternExtractor.h"
 #include "analysis/SampleHistory.h"
 
 namespace {
@@ -16,8 +17,8 @@ namespace {
 
 // Framing, and what is kept of the frames.
 constexpr std::int64_t kHop = 64;
-constexpr int kBandFirst = 2;  // FFT elements of the band the patterns use
-constexpr int kBandLast = 190;
+constexpr int kBandFirst = kPatternBandFirst;  // FFT elements of the band the patterns use
+constexpr int kBandLast = kPatternBandLast;
 // Frames whose energy and flux are kept: the median's frames before a decision and the
 // kLate after it. A power of two, so that a frame's slot is cheap to find.
 constexpr std::int64_t kKeptFrames = 128;
@@ -120,8 +121,13 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
     const NotePattern& p = patterns[static_cast<std::size_t>(k)];
     std::array<float, 256> weights{};
     for (int i = 0; i < kPeakCount; ++i) {
-      const int nAt = static_cast<int>(p.fBin[i]) - 1;
+      // A peak no training writes (not a number, outside the spectrum, a negative weight)
+      // weighs nothing.
       const float fWeight = p.fWeight[i];
+      if (!(p.fBin[i] >= 1.0f && p.fBin[i] <= 256.0f && fWeight > 0.0f && fWeight <= 10.0f)) {
+        continue;
+      }
+      const int nAt = static_cast<int>(p.fBin[i]) - 1;
       for (int d = -1; d <= 1; ++d) {
         const int nBin = nAt + d;
         if (nBin >= kBandFirst && nBin <= kBandLast) {
