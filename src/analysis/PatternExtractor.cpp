@@ -12,9 +12,6 @@
 namespace {
 
 constexpr int kBandLen = 256;
-constexpr int kBandStepHz = 21;  // whole-number approximation of the bin width
-constexpr int kBandLowHz = 31;
-constexpr int kBandHighHz = 3999;
 
 // Float to int for display, truncating toward zero; values outside int's range (never
 // produced here) are clamped instead of being undefined.

@@ -6,6 +6,15 @@
 
 #include "training/NoteTables.h"
 
+// The band the patterns are taken from: spectrum element k stands for k x 21 Hz (the bin width
+// in whole hertz) and is kept from 31 Hz to 3999 Hz, elements kPatternBandFirst ... Last.
+inline constexpr int kBandStepHz = 21;
+inline constexpr int kBandLowHz = 31;
+inline constexpr int kBandHighHz = 3999;
+inline constexpr int kPatternBandFirst = (kBandLowHz + kBandStepHz - 1) / kBandStepHz;
+inline constexpr int kPatternBandLast = kBandHighHz / kBandStepHz;
+static_assert(kPatternBandFirst == 2 && kPatternBandLast == 190);
+
 // The pattern of the magnitude spectrum `pfMagnitudes` (only elements 0 ... 255 are read),
 // without side effects: the band limits, the six peak searches and the weights.
 NotePattern ComputeNotePattern(const float* pfMagnitudes);

@@ -14,9 +14,10 @@
 
 class CQueueRecorder final : public CWaveInRecorder {
  public:
-  // At most `nMaxQueued` buffers wait; when the reader falls that far behind, the oldest
-  // are dropped and counted.
-  explicit CQueueRecorder(std::size_t nMaxQueued = 1024) : m_nMaxQueued(nMaxQueued) {}
+  // Buffers of `nBufferLen` samples. At most `nMaxQueued` buffers wait; when the reader falls
+  // that far behind, the oldest are dropped and counted.
+  explicit CQueueRecorder(std::int32_t nBufferLen, std::size_t nMaxQueued = 4096)
+      : CWaveInRecorder(nBufferLen), m_nMaxQueued(nMaxQueued) {}
   ~CQueueRecorder() override;
   CQueueRecorder(const CQueueRecorder&) = delete;
   CQueueRecorder& operator=(const CQueueRecorder&) = delete;

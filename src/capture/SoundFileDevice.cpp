@@ -1,14 +1,18 @@
 #include "capture/SoundFileDevice.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <span>
 
 #include "analysis/SampleHistory.h"
 
-CSoundFileDevice::CSoundFileDevice(std::string path, std::int64_t nPadSamples, double dSpeed)
+CSoundFileDevice::CSoundFileDevice(std::string path, std::int64_t nPadSamples, double dSpeed,
+                                   std::int32_t nChunk)
     : m_path(std::move(path)),
       m_nPadLeft(nPadSamples),
       m_dSpeed(dSpeed > 0.0 ? dSpeed : 1.0),
+      m_nChunk(static_cast<std::size_t>(std::clamp(nChunk, 1, kBufferLen))),
       // Paced reads need no read-ahead, and without it the device has read no further into
       // the file than the buffer it is on (a file cut short meanwhile shows as cut short).
       m_reader(0) {}
@@ -99,8 +103,9 @@ std::string CSoundFileDevice::ReadError() const {
 
 void CSoundFileDevice::Pace() {
   using Clock = std::chrono::steady_clock;
-  const double dPeriod = static_cast<double>(kBufferLen) / kSampleRateHz / m_dSpeed;  // seconds
-  std::array<std::int16_t, kBufferLen> buffer{};
+  const double dPeriod = static_cast<double>(m_nChunk) / kSampleRateHz / m_dSpeed;  // seconds
+  std::array<std::int16_t, kBufferLen> whole{};
+  const std::span<std::int16_t> buffer(whole.data(), m_nChunk);
   std::unique_lock lock(m_mutex);
   Clock::time_point start;
   std::uint64_t nBuffer = 0;
@@ -144,7 +149,7 @@ void CSoundFileDevice::Pace() {
       }
     }
     if (m_bFinished.load()) {
-      buffer.fill(0);  // after the file: silence
+      std::fill(buffer.begin(), buffer.end(), std::int16_t{0});  // after the file: silence
     }
     Push(buffer.data(), buffer.size());
     lock.lock();

@@ -8,8 +8,11 @@
 
 CWaveInRecorder g_recorder;
 
-CWaveInRecorder::CWaveInRecorder()
-    : m_sBuffer{}, m_sCompleted{}, m_nSampleRate(kSampleRateHz), m_nBufferLen(kBufferLen) {}
+CWaveInRecorder::CWaveInRecorder(std::int32_t nBufferLen)
+    : m_sBuffer{},
+      m_sCompleted{},
+      m_nSampleRate(kSampleRateHz),
+      m_nBufferLen(std::clamp(nBufferLen, 1, kBufferCapacity)) {}
 
 CWaveInRecorder::~CWaveInRecorder() { Stop(); }
 

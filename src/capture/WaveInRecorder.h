@@ -1,7 +1,8 @@
 // The wave-input recorder: captures 16-bit mono samples at 11025 Hz in buffers of 512
-// samples from the installed device and hands every completed buffer to ProcessBuffer, which
-// feeds the sample history. One buffer is queued at a time; a worker thread waits on the
-// device's event, re-arms the buffer and then processes what it held.
+// samples (or fewer, for a quicker reaction to live sound) from the installed device and hands
+// every completed buffer to ProcessBuffer, which feeds the sample history. One buffer is queued at
+// a time; a worker thread waits on the device's event, re-arms the buffer and then processes what
+// it held.
 //
 // Start and Stop are called on the user-interface thread; the worker runs Requeue and
 // ProcessBuffer. Device failures are reported through ShowMessageBox with fixed texts.
@@ -16,7 +17,8 @@
 
 class CWaveInRecorder {
  public:
-  CWaveInRecorder();
+  // `nBufferLen` samples a buffer, 1 ... 8192.
+  explicit CWaveInRecorder(std::int32_t nBufferLen = 512);
   virtual ~CWaveInRecorder();
   CWaveInRecorder(const CWaveInRecorder&) = delete;
   CWaveInRecorder& operator=(const CWaveInRecorder&) = delete;

@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <system_error>
 
+#include "cli/ExitCodes.h"
 #include "training/NoteTables.h"
 
 namespace fs = std::filesystem;
@@ -77,4 +80,23 @@ bool PrepareOutputFolder(const fs::path& folder, std::string& error) {
   std::fclose(pFile);
   fs::remove(probe, ec);
   return true;
+}
+
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, const char* const* argv,
+                                    const std::string& program, const std::string& version,
+                                    std::ostream& out, std::ostream& err) {
+  app.set_version_flag("--version", program + " " + version);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    out << program << ' ' << version << '\n';
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    err << program << ": " << e.what() << "\nRun with --help for more information.\n";
+    return kExitBadInput;
+  }
+  return std::nullopt;
 }

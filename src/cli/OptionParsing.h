@@ -2,7 +2,12 @@
 // file, output folders. Their messages are for the user, without the program's name.
 #pragma once
 
+namespace CLI {
+class App;
+}
+
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -19,3 +24,10 @@ bool LoadNoteNames(const std::optional<std::string>& path, std::string& error);
 // Creates `folder` when it is missing and checks that files can be created in it. False with a
 // message when they cannot.
 bool PrepareOutputFolder(const std::filesystem::path& folder, std::string& error);
+
+// Parses `argv` with `app`: --help and --version print on `out` (exit code 0), a parse error
+// is reported on `err` as "PROGRAM: what" with a hint (exit code 1); nullopt when the
+// program goes on.
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, const char* const* argv,
+                                    const std::string& program, const std::string& version,
+                                    std::ostream& out, std::ostream& err);

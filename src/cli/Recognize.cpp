@@ -43,6 +43,9 @@ constexpr const char* kProgram = "sonavel-recognize";
 // Silence after a file's last sample, so that a note sounding at the very end is still
 // judged (the recogniser looks ~0.1 s past an onset).
 constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
+// Live sound comes in buffers of this many samples (12 ms): a note is named as soon as the
+// frames after it are in, and a 512-sample buffer would hold them back up to 46 ms more.
+constexpr std::int32_t kLiveBufferLen = 128;
 
 struct RecognizeOptions {
   std::string patterns;
@@ -119,16 +122,19 @@ class CNoteSink {
     }
   }
 
-  // The energy of one buffer, for the picture.
+  // The sound's energy for the picture: the RMS of every 512 samples, whatever the buffers.
   void AddBuffer(const std::int16_t* pSamples, std::size_t nCount) {
     if (!m_options.plot) {
       return;
     }
-    double dSum = 0.0;
     for (std::size_t n = 0; n < nCount; ++n) {
-      dSum += static_cast<double>(pSamples[n]) * pSamples[n];
+      m_dSquares += static_cast<double>(pSamples[n]) * pSamples[n];
+      if (++m_nSquares == static_cast<std::size_t>(kBufferLen)) {
+        m_energy.push_back(static_cast<float>(std::sqrt(m_dSquares / kBufferLen)));
+        m_dSquares = 0.0;
+        m_nSquares = 0;
+      }
     }
-    m_energy.push_back(static_cast<float>(std::sqrt(dSum / static_cast<double>(nCount))));
   }
 
   bool WriteFiles(double dSeconds, const std::vector<std::int32_t>& trained, std::ostream& err) {
@@ -168,6 +174,8 @@ class CNoteSink {
   std::vector<std::string> m_names;
   std::vector<RecognizedNote> m_notes;
   std::vector<float> m_energy;
+  double m_dSquares = 0.0;  // of the samples since the last energy value
+  std::size_t m_nSquares = 0;
 };
 
 // Device failures reported by the recorder, from either thread.
@@ -190,7 +198,6 @@ class CErrorMessages final : public CMessageBoxService {
 std::optional<int> ParseOptions(int argc, const char* const* argv, RecognizeOptions& options,
                                 std::ostream& out, std::ostream& err) {
   CLI::App app{"Recognises the notes of a trained instrument in a recording or live.", kProgram};
-  app.set_version_flag("--version", std::string(kProgram) + " " + SONAVEL_VERSION);
   app.add_option("--patterns", options.patterns, "pattern file (.dat) written by Sonavel");
   app.add_option("--input", options.input, "sound file to recognise");
   app.add_option("--device", options.device,
@@ -210,19 +217,7 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, RecognizeOpti
   app.add_option("--plot", options.plot,
                  "folder for a piano-roll picture of the notes (SVG) and an index.html");
   app.add_flag("--list-devices", options.bListDevices, "list the sound input devices and exit");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    out << kProgram << ' ' << SONAVEL_VERSION << '\n';
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    err << kProgram << ": " << e.what() << "\nRun with --help for more information.\n";
-    return kExitBadInput;
-  }
-  return std::nullopt;
+  return ParseCommandLine(app, argc, argv, kProgram, SONAVEL_VERSION, out, err);
 }
 
 // How long after their onsets the notes were shown: the live delay, in 10 ms steps.
@@ -233,23 +228,24 @@ class CDelays {
     ++m_counts[nStep];
     ++m_nCount;
   }
-  // "N notes shown a median of X ms, at most Y ms after their onsets", or "" without notes.
+  // "N notes shown a median of X ms, 95 % within Y ms, at most Z ms after their onsets", or
+  // "" without notes.
   std::string Summary() const {
     if (m_nCount == 0) {
       return "";
     }
-    std::size_t nSeen = 0, nMedian = 0, nMax = 0;
-    for (std::size_t k = 0; k < m_counts.size(); ++k) {
-      if (m_counts[k] > 0) {
-        nMax = k;
+    // The step in which the note of rank `nRank` (1 = the quickest) lies.
+    const auto step = [this](std::size_t nRank) {
+      std::size_t nSeen = 0, k = 0;
+      while (nSeen + m_counts[k] < nRank) {
+        nSeen += m_counts[k++];
       }
-      if (nSeen < (m_nCount + 1) / 2 && nSeen + m_counts[k] >= (m_nCount + 1) / 2) {
-        nMedian = k;
-      }
-      nSeen += m_counts[k];
-    }
-    return std::to_string(m_nCount) + " notes shown a median of " + std::to_string(nMedian * 10) +
-           " ms, at most " + std::to_string(nMax * 10 + 10) + " ms after their onsets";
+      return k;
+    };
+    const auto ms = [](std::size_t nStep) { return std::to_string(nStep * 10 + 10) + " ms"; };
+    return std::to_string(m_nCount) + " notes shown a median of " + ms(step((m_nCount + 1) / 2)) +
+           ", 95 % within " + ms(step((m_nCount * 95 + 99) / 100)) + ", at most " +
+           ms(step(m_nCount)) + " after their onsets";
   }
 
  private:
@@ -264,7 +260,7 @@ int RunLive(CWaveInDevice& device, CSoundFileDevice* pFile, double dSpeed, CReco
             double& dSeconds) {
   CErrorMessages messages(err);
   SetMessageBoxService(&messages);
-  CQueueRecorder recorder;
+  CQueueRecorder recorder(kLiveBufferLen);
   recorder.SetDevice(&device);
   CDelays delays;
   const auto start = std::chrono::steady_clock::now();
@@ -307,7 +303,7 @@ int RunLive(CWaveInDevice& device, CSoundFileDevice* pFile, double dSpeed, CReco
   if (const std::string summary = delays.Summary(); !summary.empty()) {
     err << kProgram << ": " << summary << '\n';
   }
-  dSeconds = static_cast<double>(nFed * kBufferLen) / kSampleRateHz;
+  dSeconds = static_cast<double>(nFed * kLiveBufferLen) / kSampleRateHz;
   return nCode;
 }
 
@@ -389,7 +385,8 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
     if (options.device) {
       pCard = std::make_unique<CPortAudioDevice>(*options.device);
     } else {
-      pFile = std::make_unique<CSoundFileDevice>(options.input, kTailSamples, options.dSpeed);
+      pFile = std::make_unique<CSoundFileDevice>(options.input, kTailSamples, options.dSpeed,
+                                                 kLiveBufferLen);
       if (!pFile->OpenFile(error)) {
         return fail(error);
       }

@@ -1,7 +1,6 @@
 #include "cli/ShowPatternFile.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -40,18 +39,7 @@ int ShowPatternFile(const std::string& pathText, const std::optional<std::string
   const std::size_t nShown = std::min<std::size_t>(nWhole, kNoteCount);
   // The records go through the pattern store so that the listing is the one written at exit.
   for (std::size_t i = 0; i < nShown; ++i) {
-    float fValues[2 * kPeakCount];
-    for (std::size_t k = 0; k < std::size(fValues); ++k) {
-      std::uint32_t nBits = 0;
-      for (std::size_t b = 0; b < 4; ++b) {
-        nBits |= static_cast<std::uint32_t>(
-                     static_cast<unsigned char>(bytes[i * kRecordSize + k * 4 + b]))
-                 << (8 * b);
-      }
-      fValues[k] = std::bit_cast<float>(nBits);
-    }
-    std::copy_n(fValues, kPeakCount, g_fPattern[i].fBin);
-    std::copy_n(fValues + kPeakCount, kPeakCount, g_fPattern[i].fWeight);
+    g_fPattern[i] = DecodePatternRecord(&bytes[i * kRecordSize]);
   }
   const std::string text = FormatPatternText();
   std::size_t nCut = 0;

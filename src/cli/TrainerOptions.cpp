@@ -53,7 +53,6 @@ std::optional<int> ParseTrainerOptions(int argc, const char* const* argv, Traine
       "Trains note patterns from a recorded sound file, as the desktop program does "
       "from the sound card.",
       "sonavel-train"};
-  app.set_version_flag("--version", std::string("sonavel-train ") + SONAVEL_VERSION);
   app.add_option("--input", options.input, "sound file to train from");
   app.add_option("--first", options.first, "first note of the range (default C1)");
   app.add_option("--last", options.last, "last note of the range (default C6)");
@@ -80,19 +79,7 @@ std::optional<int> ParseTrainerOptions(int argc, const char* const* argv, Traine
                  "with --realtime: play the file this many times faster (default 1)")
       ->check(CLI::Range(0.1, 100.0));
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    out << "sonavel-train " << SONAVEL_VERSION << '\n';
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    err << "sonavel-train: " << e.what() << "\nRun with --help for more information.\n";
-    return kExitBadInput;
-  }
-  return std::nullopt;
+  return ParseCommandLine(app, argc, argv, "sonavel-train", SONAVEL_VERSION, out, err);
 }
 
 bool CheckRunOptions(const TrainerOptions& options, TrainerRunSettings& settings,

@@ -338,6 +338,22 @@ bool SaveUserPatternFile(const std::string& chosenPath, std::string* pError) {
   return false;
 }
 
+NotePattern DecodePatternRecord(const char* pRecord) {
+  float fValues[2 * kPeakCount];
+  for (std::size_t k = 0; k < std::size(fValues); ++k) {
+    std::uint32_t nBits = 0;
+    for (std::size_t b = 0; b < 4; ++b) {
+      nBits |= static_cast<std::uint32_t>(static_cast<unsigned char>(pRecord[k * 4 + b]))
+               << (8 * b);
+    }
+    fValues[k] = std::bit_cast<float>(nBits);
+  }
+  NotePattern pattern{};
+  std::copy_n(fValues, kPeakCount, pattern.fBin);
+  std::copy_n(fValues + kPeakCount, kPeakCount, pattern.fWeight);
+  return pattern;
+}
+
 bool ReadPatternFile(const fs::path& path, std::vector<NotePattern>& patterns, std::string& error) {
   constexpr std::size_t kRecordSize = sizeof(NotePattern);
   constexpr std::size_t kMaxBytes = kRecordSize * kNoteCount;
@@ -367,29 +383,20 @@ bool ReadPatternFile(const fs::path& path, std::vector<NotePattern>& patterns, s
     return false;
   }
   patterns.assign(bytes.size() / kRecordSize, NotePattern{});
+  // A bin counts from 1 for the FFT's first element; the spectrum has kFftLen / 2 + 1.
+  constexpr float kMaxBin = static_cast<float>(kFftLen) / 2.0f + 1.0f;
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    float fValues[2 * kPeakCount];
-    for (std::size_t k = 0; k < std::size(fValues); ++k) {
-      std::uint32_t nBits = 0;
-      for (std::size_t b = 0; b < 4; ++b) {
-        nBits |= static_cast<std::uint32_t>(
-                     static_cast<unsigned char>(bytes[i * kRecordSize + k * 4 + b]))
-                 << (8 * b);
-      }
-      fValues[k] = std::bit_cast<float>(nBits);
-    }
-    // A bin counts from 1 for the FFT's first element; the spectrum has kFftLen / 2 + 1.
-    constexpr float kMaxBin = static_cast<float>(kFftLen) / 2.0f + 1.0f;
-    for (std::size_t k = 0; k < std::size(fValues); ++k) {
-      const float fLimit = k < kPeakCount ? kMaxBin : 10.0f;
-      if (!std::isfinite(fValues[k]) || fValues[k] < 0.0f || fValues[k] > fLimit) {
-        error = name + ": record " + std::to_string(i) + " holds " + std::to_string(fValues[k]) +
-                (k < kPeakCount ? " as a bin" : " as a weight") + ": not a pattern file";
+    const NotePattern p = DecodePatternRecord(&bytes[i * kRecordSize]);
+    for (int k = 0; k < 2 * kPeakCount; ++k) {
+      const bool bBin = k < kPeakCount;
+      const float fValue = bBin ? p.fBin[k] : p.fWeight[k - kPeakCount];
+      if (!std::isfinite(fValue) || fValue < 0.0f || fValue > (bBin ? kMaxBin : 10.0f)) {
+        error = name + ": record " + std::to_string(i) + " holds " + std::to_string(fValue) +
+                (bBin ? " as a bin" : " as a weight") + ": not a pattern file";
         return false;
       }
     }
-    std::copy_n(fValues, kPeakCount, patterns[i].fBin);
-    std::copy_n(fValues + kPeakCount, kPeakCount, patterns[i].fWeight);
+    patterns[i] = p;
   }
   return true;
 }

@@ -53,6 +53,9 @@ std::filesystem::path UserPatternFilePath(const std::string& chosenPath);
 // false, says why on standard error and in *pError (when given).
 bool SaveUserPatternFile(const std::string& chosenPath, std::string* pError = nullptr);
 
+// The pattern of one 48-byte record as the binary files hold it (`pRecord` has 48 bytes).
+NotePattern DecodePatternRecord(const char* pRecord);
+
 // Reads a pattern file written by Sonavel (default_pattern.dat or a saved user file) into
 // `patterns`, record k for note k, without touching the training run's tables. A file that
 // cannot be read, is empty, is not a whole number of records, holds more than 108 records

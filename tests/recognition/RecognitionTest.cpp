@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -36,6 +37,25 @@ TEST(RecognitionTest, MelodyOfTrainedTonesGivesItsNotes) {
   for (std::size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(std::get<1>(got[i]), std::get<1>(want[i])) << i;
     EXPECT_NEAR(std::get<0>(got[i]), std::get<0>(want[i]), 0.03) << i;
+  }
+}
+
+// Tones swelling and fading into one another over 0.1 s, in noise that keeps the flux busy: no
+// attack stands out, yet every note is found where its spectrum shows it.
+TEST(RecognitionTest, SwellingTonesInNoiseAreFoundByTheirSpectra) {
+  const std::tuple<double, double, std::int32_t> kMelody[] = {
+      {0.5, 1.1, 48}, {1.5, 1.2, 52}, {2.6, 0.8, 55}};
+  std::vector<std::int16_t> s(4 * 11025, 0);
+  for (const auto& [dOn, dLength, nNote] : kMelody) AddNote(s, nNote, dOn, dLength, 0.1);
+  for (std::int16_t& v : s) v = static_cast<std::int16_t>(v + std::rand() % 1000 - 500);
+  CRecognizer recognizer(TrainedTonePatterns(), 0, kNoteCount - 1);
+  recognizer.Feed(s.data(), s.size());
+  recognizer.Finish();
+  const std::vector<RecognizedNote> notes = recognizer.TakeNotes();
+  ASSERT_EQ(notes.size(), std::size(kMelody));
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    EXPECT_EQ(notes[i].nNote, std::get<2>(kMelody[i])) << i;
+    EXPECT_NEAR(notes[i].dOnset, std::get<0>(kMelody[i]), 0.03) << i;
   }
 }
 
