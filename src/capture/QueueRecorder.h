@@ -12,6 +12,11 @@
 
 #include "capture/WaveInRecorder.h"
 
+// Live sound for recognition comes in buffers of this many samples (12 ms): a note is named as
+// soon as the frames after it are in, and a 512-sample buffer would hold them back up to 46 ms
+// more.
+inline constexpr std::int32_t kLiveBufferLen = 128;
+
 class CQueueRecorder final : public CWaveInRecorder {
  public:
   // Buffers of `nBufferLen` samples. At most `nMaxQueued` buffers wait; when the reader falls

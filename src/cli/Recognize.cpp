@@ -43,9 +43,6 @@ constexpr const char* kProgram = "sonavel-recognize";
 // Silence after a file's last sample, so that a note sounding at the very end is still
 // judged (the recogniser looks ~0.1 s past an onset).
 constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
-// Live sound comes in buffers of this many samples (12 ms): a note is named as soon as the
-// frames after it are in, and a 512-sample buffer would hold them back up to 46 ms more.
-constexpr std::int32_t kLiveBufferLen = 128;
 
 struct RecognizeOptions {
   std::string patterns;

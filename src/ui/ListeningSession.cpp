@@ -14,13 +14,15 @@ using Clock = std::chrono::steady_clock;
 // Silence after a file's last sample, so that a note sounding at its very end is still judged
 // (the recogniser looks about 0.1 s past an onset); as sonavel-recognize plays a file.
 constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
-constexpr double kBufferSeconds = static_cast<double>(kBufferLen) / kSampleRateHz;
+constexpr double kBufferSeconds = static_cast<double>(kLiveBufferLen) / kSampleRateHz;
 
 }  // namespace
 
 CListeningSession::CListeningSession(const std::vector<NotePattern>& patterns,
                                      ListeningListener listener)
-    : m_recognizer(patterns, 0, kNoteCount - 1), m_listener(std::move(listener)) {
+    : m_recognizer(patterns, 0, kNoteCount - 1),
+      m_listener(std::move(listener)),
+      m_recorder(kLiveBufferLen) {
   m_recognizer.OnNoteStart([this](const RecognizedNote& note) {
     if (m_listener.noteStarted) {
       const Clock::time_point anchor{Clock::duration(m_nAnchorNs.load())};
@@ -38,7 +40,7 @@ bool CListeningSession::Start(const ListeningInput& input, std::string& error) {
     return false;
   }
   if (!input.file.empty()) {
-    auto pFile = std::make_unique<CSoundFileDevice>(input.file, kTailSamples);
+    auto pFile = std::make_unique<CSoundFileDevice>(input.file, kTailSamples, 1.0, kLiveBufferLen);
     if (!pFile->OpenFile(error)) {
       return false;
     }
