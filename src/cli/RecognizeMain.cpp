@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
   // Ctrl+C ends listening; the notes so far are still written.
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+  // A reader that stops early (`| head`) must not cost the files asked for: a closed output
+  // only ends the printing.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     return RunRecognizer(argc, argv, std::cout, std::cerr, &g_bInterrupted);
   } catch (const std::exception& e) {
