@@ -15,12 +15,11 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/SampleHistory.h"
-#include "capture/PortAudioDevice.h"
-#include "capture/QueueRecorder.h"
-#include "capture/SoundFileDevice.h"
+#include "capture/ListeningSession.h"
 #include "cli/ExitCodes.h"
 #include "cli/ListDevices.h"
 #include "cli/OptionParsing.h"
@@ -250,57 +249,59 @@ class CDelays {
   std::size_t m_nCount = 0;
 };
 
-// Live input: the recorder's buffers, each fed as it comes, each note printed once named.
-// Ends at the file's end, at Ctrl+C or when capture fails; `dSeconds` is the sound fed.
-int RunLive(CWaveInDevice& device, CSoundFileDevice* pFile, double dSpeed, CRecognizer& recognizer,
-            CNoteSink& sink, const std::atomic<bool>* pbInterrupted, std::ostream& err,
-            double& dSeconds) {
+// Live input: a listening session, each note printed as soon as it is named. Ends at the
+// file's end, at Ctrl+C or when capture fails; `dSeconds` is the sound heard.
+int RunLive(const ListeningInput& input, const std::vector<NotePattern>& patterns,
+            std::int32_t nFirst, std::int32_t nLast, CNoteSink& sink,
+            const std::atomic<bool>* pbInterrupted, std::ostream& err, double& dSeconds) {
   CErrorMessages messages(err);
   SetMessageBoxService(&messages);
-  CQueueRecorder recorder(kLiveBufferLen);
-  recorder.SetDevice(&device);
   CDelays delays;
-  const auto start = std::chrono::steady_clock::now();
-  recognizer.OnNoteStart([&](const RecognizedNote& note) {
-    sink.Print(note, false);
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    delays.Add(elapsed.count() * dSpeed - note.dOnset);
-  });
-  int nCode = recorder.Start() != 0 || messages.Failed() ? kExitBadInput : 0;
-  std::uint64_t nFed = 0;
-  std::vector<std::int16_t> buffer;
-  while (nCode == 0) {
+  std::atomic<bool> bEnded{false};
+  // The callbacks run on the session's worker; this thread only waits until Stop has joined it.
+  ListeningListener listener;
+  listener.noteStarted = [&](const HeardNote& heard) {
+    sink.Print(heard.note, false);
+    const std::chrono::duration<double> late = std::chrono::steady_clock::now() - heard.heardAt;
+    delays.Add(late.count() * input.dSpeed);
+  };
+  listener.noteEnded = [&sink](const RecognizedNote& note) { sink.Keep({note}); };
+  listener.buffer = [&sink](const std::int16_t* pSamples, std::size_t nCount) {
+    sink.AddBuffer(pSamples, nCount);
+  };
+  listener.inputEnded = [&bEnded] { bEnded = true; };
+  CListeningSession session(patterns, std::move(listener), nFirst, nLast);
+  std::string error;
+  int nCode = 0;
+  if (!session.Start(input, error) || messages.Failed()) {
+    if (!error.empty()) {
+      err << kProgram << ": " << error << '\n';
+    }
+    nCode = kExitBadInput;
+  }
+  while (nCode == 0 && !bEnded.load()) {
     if (pbInterrupted != nullptr && pbInterrupted->load()) {
-      nCode = pFile != nullptr ? kExitInterrupted : 0;
-      break;
-    }
-    if (messages.Failed()) {
+      nCode = input.file.empty() ? 0 : kExitInterrupted;
+    } else if (messages.Failed()) {
       nCode = kExitBadInput;
-      break;
-    }
-    // A file ends with its last buffer (the device goes on with silence after it).
-    if (pFile != nullptr && pFile->Finished() && nFed >= pFile->BuffersPushed()) {
-      break;
-    }
-    if (recorder.TakeBuffer(buffer, std::chrono::milliseconds(20))) {
-      recognizer.Feed(buffer.data(), buffer.size());
-      sink.AddBuffer(buffer.data(), buffer.size());
-      sink.Keep(recognizer.TakeNotes());
-      ++nFed;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
-  recorder.Stop();
-  recorder.SetDevice(nullptr);
+  session.Stop();  // the sounding note ends and is kept
   SetMessageBoxService(nullptr);
-  recognizer.OnNoteStart(nullptr);
-  if (recorder.Dropped() > 0) {
-    err << kProgram << ": " << recorder.Dropped()
+  if (!session.ReadError().empty()) {
+    err << kProgram << ": " << session.ReadError() << '\n';
+    nCode = kExitBadInput;
+  }
+  if (session.Dropped() > 0) {
+    err << kProgram << ": " << session.Dropped()
         << " buffers were lost (the machine was too busy)\n";
   }
   if (const std::string summary = delays.Summary(); !summary.empty()) {
     err << kProgram << ": " << summary << '\n';
   }
-  dSeconds = static_cast<double>(nFed * kLiveBufferLen) / kSampleRateHz;
+  dSeconds = session.Position();
   return nCode;
 }
 
@@ -377,27 +378,9 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
   double dSeconds = 0.0;
   int nCode = 0;
   if (options.device || options.bRealtime) {
-    std::unique_ptr<CSoundFileDevice> pFile;
-    std::unique_ptr<CPortAudioDevice> pCard;
-    if (options.device) {
-      pCard = std::make_unique<CPortAudioDevice>(*options.device);
-    } else {
-      pFile = std::make_unique<CSoundFileDevice>(options.input, kTailSamples, options.dSpeed,
-                                                 kLiveBufferLen);
-      if (!pFile->OpenFile(error)) {
-        return fail(error);
-      }
-    }
-    CWaveInDevice& device =
-        pFile ? static_cast<CWaveInDevice&>(*pFile) : static_cast<CWaveInDevice&>(*pCard);
-    nCode = RunLive(device, pFile.get(), options.dSpeed, recognizer, sink, pbInterrupted, err,
-                    dSeconds);
-    if (pFile && !pFile->ReadError().empty()) {
-      err << kProgram << ": " << pFile->ReadError() << '\n';
-      nCode = kExitBadInput;
-    }
-    recognizer.Finish();
-    sink.Keep(recognizer.TakeNotes());
+    const ListeningInput input{options.device ? std::string() : options.input,
+                               options.device.value_or(""), options.dSpeed};
+    nCode = RunLive(input, patterns, nFirst, nLast, sink, pbInterrupted, err, dSeconds);
   } else {
     CRecordingReader reader(kTailSamples);
     if (!reader.Open(options.input, error)) {

@@ -6,7 +6,7 @@
 #include <wx/docview.h>
 #include <wx/weakref.h>
 
-#include "ui/ListeningSession.h"
+#include "capture/ListeningSession.h"
 
 class CKorvoView;
 class CRecognitionFrame;

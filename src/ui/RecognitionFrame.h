@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/ListeningSession.h"
+#include "capture/ListeningSession.h"
 #include "ui/PianoRollCanvas.h"
 
 class wxGauge;

@@ -1,4 +1,4 @@
-#include "ui/ListeningSession.h"
+#include "capture/ListeningSession.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,15 +19,17 @@ constexpr double kBufferSeconds = static_cast<double>(kLiveBufferLen) / kSampleR
 }  // namespace
 
 CListeningSession::CListeningSession(const std::vector<NotePattern>& patterns,
-                                     ListeningListener listener)
-    : m_recognizer(patterns, 0, kNoteCount - 1),
+                                     ListeningListener listener, std::int32_t nFirst,
+                                     std::int32_t nLast)
+    : m_recognizer(patterns, nFirst, nLast),
       m_listener(std::move(listener)),
       m_recorder(kLiveBufferLen) {
   m_recognizer.OnNoteStart([this](const RecognizedNote& note) {
     if (m_listener.noteStarted) {
       const Clock::time_point anchor{Clock::duration(m_nAnchorNs.load())};
-      m_listener.noteStarted({note, anchor + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double>(note.dOnset))});
+      m_listener.noteStarted(
+          {note, anchor + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(note.dOnset / m_dSpeed))});
     }
   });
 }
@@ -40,7 +42,9 @@ bool CListeningSession::Start(const ListeningInput& input, std::string& error) {
     return false;
   }
   if (!input.file.empty()) {
-    auto pFile = std::make_unique<CSoundFileDevice>(input.file, kTailSamples, 1.0, kLiveBufferLen);
+    m_dSpeed = input.dSpeed > 0.0 ? input.dSpeed : 1.0;
+    auto pFile =
+        std::make_unique<CSoundFileDevice>(input.file, kTailSamples, m_dSpeed, kLiveBufferLen);
     if (!pFile->OpenFile(error)) {
       return false;
     }
@@ -76,6 +80,10 @@ void CListeningSession::Stop() {
   m_recorder.SetDevice(nullptr);
 }
 
+std::string CListeningSession::ReadError() const {
+  return m_pFile != nullptr ? m_pFile->ReadError() : std::string();
+}
+
 double CListeningSession::Position() const {
   const double dFed = static_cast<double>(m_nFed.load()) * kBufferSeconds;
   const std::int64_t nAnchorNs = m_nAnchorNs.load();
@@ -84,7 +92,7 @@ double CListeningSession::Position() const {
   }
   const std::chrono::duration<double> since =
       Clock::now() - Clock::time_point{Clock::duration(nAnchorNs)};
-  return std::clamp(since.count(), 0.0, dFed + kBufferSeconds);
+  return std::clamp(since.count() * m_dSpeed, 0.0, dFed + kBufferSeconds);
 }
 
 void CListeningSession::Work() {
@@ -101,9 +109,13 @@ void CListeningSession::Work() {
     }
     if (m_nAnchorNs.load() == 0) {
       // The first buffer's samples were captured during the buffer's length before it came.
-      const auto anchor = Clock::now() - std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(kBufferSeconds));
+      const auto anchor =
+          Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(kBufferSeconds / m_dSpeed));
       m_nAnchorNs = anchor.time_since_epoch().count();
+    }
+    if (m_listener.buffer) {
+      m_listener.buffer(buffer.data(), buffer.size());
     }
     m_recognizer.Feed(buffer.data(), buffer.size());
     ++m_nFed;

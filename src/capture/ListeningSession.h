@@ -1,10 +1,11 @@
-// One spell of listening for the recognition window: a queue recorder on a sound input (the
-// sound card or a sound file played at its own pace) and a recogniser fed on a worker thread of
-// its own, so that the analysis never waits for painting and painting never waits for the
-// analysis. The worker reports through the listener's callbacks; the window forwards them to
-// its event queue. Nothing of the training run is touched.
+// One spell of listening, for the recognition window and sonavel-recognize: a queue recorder on
+// a sound input (the sound card or a sound file played at its own pace) and a recogniser fed on
+// a worker thread of its own, so that the analysis never waits for painting or printing and
+// they never wait for the analysis. The worker reports through the listener's callbacks (the
+// window forwards them to its event queue). Nothing of the training run is touched.
 //
-// Start and Stop are called on the user-interface thread; the callbacks run on the worker.
+// Start and Stop are called on one thread (the user-interface thread); the callbacks run on
+// the worker.
 #pragma once
 
 #include <atomic>
@@ -27,10 +28,11 @@ class CWaveInDevice;
 struct ListeningInput {
   std::string file;
   std::string device;
+  double dSpeed = 1.0;  // a file played this many times faster than real time (for tests)
 };
 
 // A note as soon as it is named, and the moment its onset reached the input (taken from the
-// arrival of the first buffer), from which the window measures how late it shows the note.
+// arrival of the first buffer), from which the caller measures how late it shows the note.
 struct HeardNote {
   RecognizedNote note;  // times in seconds of this session's sound; offset not yet known
   std::chrono::steady_clock::time_point heardAt;
@@ -41,11 +43,15 @@ struct ListeningListener {
   std::function<void(const HeardNote&)> noteStarted;
   std::function<void(const RecognizedNote&)> noteEnded;  // the same note with its offset
   std::function<void()> inputEnded;                      // a sound file has been played to its end
+  // Every buffer, before the recogniser sees it.
+  std::function<void(const std::int16_t*, std::size_t)> buffer;
 };
 
 class CListeningSession {
  public:
-  CListeningSession(const std::vector<NotePattern>& patterns, ListeningListener listener);
+  // Notes nFirst ... nLast of `patterns` are the candidates.
+  CListeningSession(const std::vector<NotePattern>& patterns, ListeningListener listener,
+                    std::int32_t nFirst = 0, std::int32_t nLast = kNoteCount - 1);
   ~CListeningSession();
   CListeningSession(const CListeningSession&) = delete;
   CListeningSession& operator=(const CListeningSession&) = delete;
@@ -60,6 +66,12 @@ class CListeningSession {
 
   // The input as the status bar names it: the file's name, or the device's.
   const std::string& InputName() const { return m_inputName; }
+
+  // Non-empty when reading a sound file failed.
+  std::string ReadError() const;
+
+  // Buffers the recorder had to drop because the worker fell behind (a very busy machine).
+  std::uint64_t Dropped() const { return m_recorder.Dropped(); }
 
   // Any thread: seconds of sound heard so far, advancing smoothly between buffers while
   // listening.
@@ -79,4 +91,5 @@ class CListeningSession {
   std::atomic<std::uint64_t> m_nFed{0};      // buffers fed to the recogniser
   std::atomic<std::int64_t> m_nAnchorNs{0};  // steady clock when sample 0 arrived; 0: not yet
   std::string m_inputName;
+  double m_dSpeed = 1.0;  // of a file, set before the worker starts
 };
