@@ -100,8 +100,16 @@ double TemplateCosine(const auto& a, const auto& b) {
   return dDot / (a.dNorm * b.dNorm);
 }
 
+// Silence the recogniser puts before the first sample, so that a note sounding from the very
+// first sample has an attack (a recording cut to its first note would lose it otherwise): two
+// frames, so that the frames where the sound comes in are judged like any other. A whole
+// number of hops: every frame after it holds the samples it would hold without it.
+constexpr std::int64_t kLeadIn = std::int64_t{2} * kFftLen;
+static_assert(kLeadIn % kHop == 0);
+
+// Seconds from the first sample fed (not the lead-in) to `dWithin` samples into frame nFrame.
 double FrameSeconds(std::int64_t nFrame, double dWithin) {
-  return (static_cast<double>(nFrame * kHop) + dWithin) / kSampleRateHz;
+  return std::max(0.0, static_cast<double>(nFrame * kHop - kLeadIn) + dWithin) / kSampleRateHz;
 }
 
 }  // namespace
@@ -153,6 +161,8 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
     }
   }
   m_cosines.resize(static_cast<std::size_t>(kKeptCosines) * m_templates.size());
+  const std::array<std::int16_t, kLeadIn> silence{};
+  Feed(silence.data(), silence.size());
 }
 
 void CRecognizer::Feed(const std::int16_t* pSamples, std::size_t nCount) {
@@ -181,7 +191,8 @@ const CRecognizer::Features& CRecognizer::FeaturesOf(std::int64_t nFrame) const 
 }
 
 const double* CRecognizer::CosinesOf(std::int64_t nFrame) const {
-  return &m_cosines[static_cast<std::size_t>(nFrame % kKeptCosines) * m_templates.size()];
+  // data() + offset, not [offset]: without templates the ring is empty (and the offset 0).
+  return m_cosines.data() + static_cast<std::size_t>(nFrame % kKeptCosines) * m_templates.size();
 }
 
 void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
@@ -212,7 +223,7 @@ void CRecognizer::AnalyseFrame(const std::int16_t* pSamples) {
   // compare frames up to kLate apart, and the spectrum itself is then no longer needed.
   dNorm = std::sqrt(dNorm);
   double* pCosines =
-      &m_cosines[static_cast<std::size_t>(m_nFrames % kKeptCosines) * m_templates.size()];
+      m_cosines.data() + static_cast<std::size_t>(m_nFrames % kKeptCosines) * m_templates.size();
   for (std::size_t k = 0; k < m_templates.size(); ++k) {
     const Template& t = m_templates[k];
     double dDot = 0.0;

@@ -59,4 +59,19 @@ TEST(RecognitionTest, SwellingTonesInNoiseAreFoundByTheirSpectra) {
   }
 }
 
+// A recording cut to its first note, or inside it: the note is there from the first sample.
+TEST(RecognitionTest, NoteSoundingFromTheFirstSampleIsFound) {
+  for (const std::size_t nCut : {0, 300, 1500}) {  // samples of the note cut away
+    std::vector<std::int16_t> s(2 * 11025, 0);
+    AddNote(s, 55, 0.0, 1.0);
+    CRecognizer recognizer(TrainedTonePatterns(), 0, kNoteCount - 1);
+    recognizer.Feed(s.data() + nCut, s.size() - nCut);
+    recognizer.Finish();
+    const std::vector<RecognizedNote> notes = recognizer.TakeNotes();
+    ASSERT_EQ(notes.size(), 1u) << nCut;
+    EXPECT_EQ(notes[0].nNote, 55);
+    EXPECT_LT(notes[0].dOnset, 0.03);
+  }
+}
+
 }  // namespace
