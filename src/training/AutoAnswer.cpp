@@ -11,12 +11,13 @@ namespace {
 
 constexpr double kMaxAperiodic = 0.3;  // above: no clear pitch
 
-// Whether the pattern's strongest peak lies on the harmonic series of `dHz` (within a bin).
-bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz) {
+// Whether the pattern's strongest peak lies on the harmonic series of `dHz`: within 1.5 bins,
+// and `dStretch` of the harmonic's frequency more (the upper partials of strings run sharp).
+bool StrongestPeakIsHarmonicOf(const NotePattern& pattern, double dHz, double dStretch = 0.0) {
   // Bins count from 1 for the FFT's element 0.
   const double dPeakHz = (static_cast<double>(pattern.fBin[0]) - 1.0) * kHzPerBin;
   const double dHarmonic = std::max(1.0, std::round(dPeakHz / dHz));
-  return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kHzPerBin;
+  return std::fabs(dPeakHz - dHarmonic * dHz) <= 1.5 * kHzPerBin + dStretch * dHarmonic * dHz;
 }
 
 }  // namespace
@@ -31,6 +32,13 @@ BlockSound CompareBlockWithNote(const float* pfBlock, const NotePattern& pattern
   if (nSounding == nNote) {
     return StrongestPeakIsHarmonicOf(pattern, NoteHz(nNote)) ? BlockSound::TheNote
                                                              : BlockSound::Unclear;
+  }
+  // Whole octaves below is the period taken two or four times over (in noise, the dips of the
+  // difference function blur): the pattern's harmonics decide, as a scale never falls an octave.
+  // An octave above stays a later note: the harmonics of that one are all the asked note's too.
+  if (nSounding < nNote && (nNote - nSounding) % 12 == 0 &&
+      StrongestPeakIsHarmonicOf(pattern, NoteHz(nNote), 0.015)) {
+    return BlockSound::TheNote;
   }
   return nSounding < nNote ? BlockSound::Earlier : BlockSound::Later;
 }

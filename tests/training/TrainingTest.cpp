@@ -250,6 +250,13 @@ TEST(AutoAnswerTest, BlockPitchAgainstTheNoteAskedFor) {
     EXPECT_EQ(CompareBlockWithNote(block.data(), ComputeNotePattern(spectrum.data()), 45), sound)
         << dNote << " " << dFirst;
   }
+  // A3 over a weaker A2: the period is twice A3's, but the strongest peak is A3's own.
+  std::vector<float> doubled = NoteBlock(45.0), spectrum = doubled;
+  for (int n = 0; n < kFftLen; ++n)
+    doubled[n] += float(0.6 * std::sin(2 * M_PI * 110.0 * n / 11025.0));
+  spectrum = doubled;
+  FftMagnitudes(spectrum.data());
+  EXPECT_EQ(CompareBlockWithNote(doubled.data(), ComputeNotePattern(spectrum.data()), 45), TheNote);
   for (const double dNote : {28.0, 60.0, 84.0})  // E2, C5, C7 to a tenth of a semitone
     EXPECT_NEAR(NoteIndexOf(EstimatePitch(NoteBlock(dNote).data(), kFftLen, 50, 2400).dHz), dNote,
                 0.1);
