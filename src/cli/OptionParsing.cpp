@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,13 @@
 #include "training/NoteTables.h"
 
 namespace fs = std::filesystem;
+
+std::string LowerCase(std::string text) {
+  for (char& ch : text) {
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  return text;
+}
 
 bool ParseSeconds(const std::string& text, double& dSeconds) {
   if (text.empty()) {

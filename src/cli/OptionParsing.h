@@ -13,6 +13,9 @@ class App;
 
 inline constexpr double kMaxSeconds = 86400.0;  // longest time an option takes
 
+// `text` with its ASCII letters in lower case (for options taken in either case).
+std::string LowerCase(std::string text);
+
 // `text` as a number of seconds: finite, not negative, at most a day; blanks after it are
 // allowed.
 bool ParseSeconds(const std::string& text, double& dSeconds);

@@ -97,11 +97,7 @@ bool CheckRunOptions(const TrainerOptions& options, TrainerRunSettings& settings
     error = "--think takes a number of seconds from 0 to 86400, not '" + options.think + "'";
     return false;
   }
-  std::string lower = options.choices;
-  for (char& ch : lower) {
-    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  }
-  if (lower == "auto") {
+  if (LowerCase(options.choices) == "auto") {
     settings.bAutoChoices = true;
     return true;
   }
