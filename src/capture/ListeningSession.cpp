@@ -11,9 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Silence after a file's last sample, so that a note sounding at its very end is still judged
-// (the recogniser looks about 0.1 s past an onset); as sonavel-recognize plays a file.
-constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
 constexpr double kBufferSeconds = static_cast<double>(kLiveBufferLen) / kSampleRateHz;
 
 }  // namespace
@@ -43,8 +40,8 @@ bool CListeningSession::Start(const ListeningInput& input, std::string& error) {
   }
   if (!input.file.empty()) {
     m_dSpeed = input.dSpeed > 0.0 ? input.dSpeed : 1.0;
-    auto pFile =
-        std::make_unique<CSoundFileDevice>(input.file, kTailSamples, m_dSpeed, kLiveBufferLen);
+    auto pFile = std::make_unique<CSoundFileDevice>(input.file, kRecognizerTailSamples, m_dSpeed,
+                                                    kLiveBufferLen);
     if (!pFile->OpenFile(error)) {
       return false;
     }

@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -39,9 +38,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "sonavel-recognize";
-// Silence after a file's last sample, so that a note sounding at the very end is still
-// judged (the recogniser looks ~0.1 s past an onset).
-constexpr std::int64_t kTailSamples = kSampleRateHz / 4;
 
 struct RecognizeOptions {
   std::string patterns;
@@ -55,19 +51,12 @@ struct RecognizeOptions {
   double dSpeed = 1.0;
 };
 
-std::string Lower(std::string text) {
-  for (char& ch : text) {
-    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  }
-  return text;
-}
-
 // The note a --first/--last text names: its standard name ("C4#") or its name in the note
 // names file, either case; -1 when none.
 std::int32_t NoteNamed(const std::string& text) {
-  const std::string wanted = Lower(text);
+  const std::string wanted = LowerCase(text);
   for (std::int32_t k = 0; k < kNoteCount; ++k) {
-    if (Lower(StandardNoteName(k)) == wanted || Lower(g_szNoteName[k]) == wanted) {
+    if (LowerCase(StandardNoteName(k)) == wanted || LowerCase(g_szNoteName[k]) == wanted) {
       return k;
     }
   }
@@ -133,7 +122,7 @@ class CNoteSink {
     }
   }
 
-  bool WriteFiles(double dSeconds, const std::vector<std::int32_t>& trained, std::ostream& err) {
+  bool WriteFiles(double dSeconds, const std::vector<std::int32_t>& candidates, std::ostream& err) {
     for (RecognizedNote& note : m_notes) {
       note.dOffset = std::min(note.dOffset, std::max(dSeconds, note.dOnset));
     }
@@ -154,7 +143,7 @@ class CNoteSink {
     if (m_options.plot) {
       PianoRoll roll;
       roll.notes = m_notes;
-      roll.trainedNotes = trained;
+      roll.trainedNotes = candidates;
       roll.energy = m_energy;
       roll.dEnergyStep = static_cast<double>(kBufferLen) / kSampleRateHz;
       roll.dSeconds = dSeconds;
@@ -350,18 +339,11 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
   if (!ReadPatternFile(options.patterns, patterns, error)) {
     return fail(error);
   }
-  CRecognizer recognizer(patterns, nFirst, nLast);
-  if (!recognizer.HasCandidates()) {
+  const std::vector<std::int32_t> candidates = CRecognizer::CandidateNotes(patterns, nFirst, nLast);
+  if (candidates.empty()) {
     return fail("the pattern file " + options.patterns + " has no trained note from " +
                 names[static_cast<std::size_t>(nFirst)] + " to " +
                 names[static_cast<std::size_t>(nLast)]);
-  }
-  std::vector<std::int32_t> trained;
-  for (std::int32_t k = nFirst; k <= nLast && k < static_cast<std::int32_t>(patterns.size()); ++k) {
-    const NotePattern& p = patterns[static_cast<std::size_t>(k)];
-    if (std::any_of(std::begin(p.fWeight), std::end(p.fWeight), [](float w) { return w > 0; })) {
-      trained.push_back(k);
-    }
   }
 
   // The outputs before the sound: a long session must not end in a file that cannot be written.
@@ -382,10 +364,11 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
                                options.device.value_or(""), options.dSpeed};
     nCode = RunLive(input, patterns, nFirst, nLast, sink, pbInterrupted, err, dSeconds);
   } else {
-    CRecordingReader reader(kTailSamples);
+    CRecordingReader reader(kRecognizerTailSamples);
     if (!reader.Open(options.input, error)) {
       return fail(error);
     }
+    CRecognizer recognizer(patterns, nFirst, nLast);
     std::uint64_t nBuffers = 0;
     const auto take = [&] {
       const std::vector<RecognizedNote> notes = recognizer.TakeNotes();
@@ -412,7 +395,7 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
     take();
     // The file's own length: neither the silence after it nor a partial last buffer.
     const std::int64_t nFileSamples =
-        std::max<std::int64_t>(0, reader.ExpectedSamples() - kTailSamples);
+        std::max<std::int64_t>(0, reader.ExpectedSamples() - kRecognizerTailSamples);
     dSeconds = static_cast<double>(
                    std::min(static_cast<std::int64_t>(nBuffers * kBufferLen), nFileSamples)) /
                kSampleRateHz;
@@ -420,7 +403,7 @@ int RunRecognizer(int argc, const char* const* argv, std::ostream& out, std::ost
   if (nCode == kExitInterrupted) {
     err << kProgram << ": interrupted; the notes so far are written\n";
   }
-  if (!sink.WriteFiles(dSeconds, trained, err) && nCode == 0) {
+  if (!sink.WriteFiles(dSeconds, candidates, err) && nCode == 0) {
     nCode = kExitBadInput;
   }
   return nCode;

@@ -114,6 +114,52 @@ double FrameSeconds(std::int64_t nFrame, double dWithin) {
 
 }  // namespace
 
+bool CRecognizer::MakeTemplate(const NotePattern& p, std::int32_t nNote, Template& t) {
+  std::array<float, 256> weights{};
+  for (int i = 0; i < kPeakCount; ++i) {
+    // A peak no training writes (not a number, outside the spectrum, a negative weight)
+    // weighs nothing.
+    const float fWeight = p.fWeight[i];
+    if (!(p.fBin[i] >= 1.0f && p.fBin[i] <= 256.0f && fWeight > 0.0f && fWeight <= 10.0f)) {
+      continue;
+    }
+    const int nAt = static_cast<int>(p.fBin[i]) - 1;
+    for (int d = -1; d <= 1; ++d) {
+      const int nBin = nAt + d;
+      if (nBin >= kBandFirst && nBin <= kBandLast) {
+        auto& w = weights[static_cast<std::size_t>(nBin)];
+        w = std::max(w, d == 0 ? fWeight : fWeight / 2);
+      }
+    }
+  }
+  // Only the bins the pattern weighs are kept: a cosine's other products are zeros.
+  t = Template{nNote, 0, {}, {}, 0.0};
+  for (int b = kBandFirst; b <= kBandLast; ++b) {
+    const float w = weights[static_cast<std::size_t>(b)];
+    if (w > 0.0f) {
+      t.bins[static_cast<std::size_t>(t.nBins)] = b;
+      t.weights[static_cast<std::size_t>(t.nBins)] = w;
+      ++t.nBins;
+      t.dNorm += static_cast<double>(w) * static_cast<double>(w);
+    }
+  }
+  t.dNorm = std::sqrt(t.dNorm);
+  return t.dNorm > 0.0;
+}
+
+std::vector<std::int32_t> CRecognizer::CandidateNotes(const std::vector<NotePattern>& patterns,
+                                                      std::int32_t nFirst, std::int32_t nLast) {
+  std::vector<std::int32_t> notes;
+  Template t{};
+  for (std::int32_t k = std::max(nFirst, 0);
+       k <= nLast && k < static_cast<std::int32_t>(patterns.size()); ++k) {
+    if (MakeTemplate(patterns[static_cast<std::size_t>(k)], k, t)) {
+      notes.push_back(k);
+    }
+  }
+  return notes;
+}
+
 CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t nFirst,
                          std::int32_t nLast)
     : m_window(kFftLen),
@@ -124,39 +170,10 @@ CRecognizer::CRecognizer(const std::vector<NotePattern>& patterns, std::int32_t 
     m_window[static_cast<std::size_t>(n)] = static_cast<float>(
         0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * n / static_cast<double>(kFftLen)));
   }
+  Template t{};
   for (std::int32_t k = std::max(nFirst, 0);
        k <= nLast && k < static_cast<std::int32_t>(patterns.size()); ++k) {
-    const NotePattern& p = patterns[static_cast<std::size_t>(k)];
-    std::array<float, 256> weights{};
-    for (int i = 0; i < kPeakCount; ++i) {
-      // A peak no training writes (not a number, outside the spectrum, a negative weight)
-      // weighs nothing.
-      const float fWeight = p.fWeight[i];
-      if (!(p.fBin[i] >= 1.0f && p.fBin[i] <= 256.0f && fWeight > 0.0f && fWeight <= 10.0f)) {
-        continue;
-      }
-      const int nAt = static_cast<int>(p.fBin[i]) - 1;
-      for (int d = -1; d <= 1; ++d) {
-        const int nBin = nAt + d;
-        if (nBin >= kBandFirst && nBin <= kBandLast) {
-          auto& w = weights[static_cast<std::size_t>(nBin)];
-          w = std::max(w, d == 0 ? fWeight : fWeight / 2);
-        }
-      }
-    }
-    // Only the bins the pattern weighs are kept: a cosine's other products are zeros.
-    Template t{k, 0, {}, {}, 0.0};
-    for (int b = kBandFirst; b <= kBandLast; ++b) {
-      const float w = weights[static_cast<std::size_t>(b)];
-      if (w > 0.0f) {
-        t.bins[static_cast<std::size_t>(t.nBins)] = b;
-        t.weights[static_cast<std::size_t>(t.nBins)] = w;
-        ++t.nBins;
-        t.dNorm += static_cast<double>(w) * static_cast<double>(w);
-      }
-    }
-    t.dNorm = std::sqrt(t.dNorm);
-    if (t.dNorm > 0.0) {
+    if (MakeTemplate(patterns[static_cast<std::size_t>(k)], k, t)) {
       m_templates.push_back(t);
     }
   }

@@ -16,6 +16,10 @@
 
 #include "training/NoteTables.h"
 
+// Silence to feed after a recording's last sample, so that a note sounding at its very end is
+// still judged (a note is named from the frames up to ~0.1 s after its onset).
+inline constexpr std::int64_t kRecognizerTailSamples = 11025 / 4;
+
 struct RecognizedNote {
   double dOnset = 0.0;     // seconds from the first sample
   double dOffset = 0.0;    // seconds
@@ -44,7 +48,10 @@ class CRecognizer {
     m_onStart = std::move(listener);
   }
 
-  bool HasCandidates() const { return !m_templates.empty(); }
+  // The notes nFirst ... nLast of `patterns` that a recogniser can name: those trained with
+  // a peak in the band, lowest first.
+  static std::vector<std::int32_t> CandidateNotes(const std::vector<NotePattern>& patterns,
+                                                  std::int32_t nFirst, std::int32_t nLast);
 
  private:
   // a peak and its two neighbours, for each peak of a pattern
@@ -56,6 +63,9 @@ class CRecognizer {
     std::array<float, kTemplateBins> weights;
     double dNorm;
   };
+  // The template of note nNote's pattern `p` into `t`; false when it weighs no bin of the band.
+  static bool MakeTemplate(const NotePattern& p, std::int32_t nNote, Template& t);
+
   struct Features {
     double dEnergy;       // sum of magnitudes in the band
     double dFlux;         // rise of log magnitudes over the previous frame

@@ -176,9 +176,7 @@ void CMainFrame::OnRecognise(wxCommandEvent& /*event*/) {
   }
   // A copy: the recogniser never touches the run's own store.
   std::vector<NotePattern> trained(std::begin(g_fPattern), std::end(g_fPattern));
-  const bool bAnyTrained = std::any_of(trained.begin(), trained.end(), [](const NotePattern& p) {
-    return std::any_of(std::begin(p.fWeight), std::end(p.fWeight), [](float w) { return w > 0; });
-  });
+  const bool bAnyTrained = !CRecognizer::CandidateNotes(trained, 0, kNoteCount - 1).empty();
   int nAnswer = wxNO;
   if (g_nRunState == 3 && bAnyTrained) {  // the run has finished: its patterns are complete
     nAnswer = wxMessageBox(

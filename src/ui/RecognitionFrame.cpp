@@ -75,18 +75,6 @@ class CNoteList final : public wxListCtrl {
 
 std::vector<std::string> NoteNames() { return {std::begin(g_szNoteName), std::end(g_szNoteName)}; }
 
-// The trained notes of `patterns`, lowest first: the piano roll's rows.
-std::vector<std::int32_t> TrainedNotes(const std::vector<NotePattern>& patterns) {
-  std::vector<std::int32_t> notes;
-  for (std::size_t k = 0; k < patterns.size() && k < static_cast<std::size_t>(kNoteCount); ++k) {
-    const float* pWeights = patterns[k].fWeight;
-    if (std::any_of(pWeights, pWeights + kPeakCount, [](float w) { return w > 0.0f; })) {
-      notes.push_back(static_cast<std::int32_t>(k));
-    }
-  }
-  return notes;
-}
-
 }  // namespace
 
 CRecognitionFrame::CRecognitionFrame(wxWindow* pParent, ListeningInput input)
@@ -263,7 +251,7 @@ bool CRecognitionFrame::OpenPatterns(const wxString& path) {
     ShowError(error);
     return false;
   }
-  if (TrainedNotes(patterns).empty()) {
+  if (CRecognizer::CandidateNotes(patterns, 0, kNoteCount - 1).empty()) {
     ShowError("the pattern file " + std::string(path.utf8_str()) + " has no trained note");
     return false;
   }
@@ -283,7 +271,7 @@ bool CRecognitionFrame::OpenPatterns(const wxString& path) {
 }
 
 bool CRecognitionFrame::UsePatterns(std::vector<NotePattern> patterns, const wxString& name) {
-  std::vector<std::int32_t> trained = TrainedNotes(patterns);
+  std::vector<std::int32_t> trained = CRecognizer::CandidateNotes(patterns, 0, kNoteCount - 1);
   if (trained.empty()) {
     ShowError("no note of " + std::string(name.utf8_str()) + " is trained");
     return false;
